@@ -1,0 +1,9 @@
+#include "calendar/CalendarMethods.h"
+
+namespace tarvio {
+
+void addCalendarMethods(Dispatcher&)
+{
+}
+
+}

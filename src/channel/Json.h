@@ -1,0 +1,9 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+namespace tarvio {
+
+using Json = nlohmann::json;
+
+}

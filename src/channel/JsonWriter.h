@@ -1,0 +1,15 @@
+#pragma once
+
+#include "channel/Json.h"
+
+#include <string>
+
+namespace tarvio {
+
+// Appends the compact form of `value` to `out`: no white space, "/" and
+// non-ASCII written as themselves. Returns false, leaving `out` unspecified,
+// when the value is not valid JSON throughout (a NaN or infinite number, a
+// binary value). Iterative, so any nesting the parser accepted is written.
+bool writeCompactJson(const Json& value, std::string& out);
+
+}

@@ -1,0 +1,60 @@
+// The helper's entry point: wires each subsystem to the real Linux services
+// and runs the request loop on standard input and output.
+
+#include "channel/Dates.h"
+#include "channel/Dispatcher.h"
+#include "channel/RequestChannel.h"
+#include "calendar/CalendarMethods.h"
+#include "desktop/DesktopMethods.h"
+#include "recording/RecordingMethods.h"
+#include "speech/SpeechMethods.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace tarvio;
+
+namespace {
+
+// Responses go to a private copy of standard output; fd 1 and fd 2 then point
+// at /dev/null, so nothing a library prints can reach the host's pipe.
+std::FILE* takeResponseStream()
+{
+    int responses = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (devNull >= 0) {
+        ::dup2(devNull, STDOUT_FILENO);
+        ::dup2(devNull, STDERR_FILENO);
+        ::close(devNull);
+    }
+    if (responses < 0)
+        return stdout;
+    return ::fdopen(responses, "w");
+}
+
+}
+
+int main()
+{
+    // A host that closes its end must not kill a recording in progress.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // isoPlain and isoFrac are constant-initialised before main runs; the
+    // calendar store comes next and reads nothing until asked.
+
+    std::FILE* responses = takeResponseStream();
+    std::setvbuf(responses, nullptr, _IOLBF, 0);
+
+    Dispatcher dispatcher;
+    addDesktopMethods(dispatcher);
+    addCalendarMethods(dispatcher);
+    addSpeechMethods(dispatcher);
+    addRecordingMethods(dispatcher);
+
+    RequestChannel(dispatcher).run(STDIN_FILENO, responses);
+    std::fflush(responses);
+    // Exit at once: a recording in progress is neither stopped nor finished.
+    ::_exit(0);
+}

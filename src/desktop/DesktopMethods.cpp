@@ -1,0 +1,9 @@
+#include "desktop/DesktopMethods.h"
+
+namespace tarvio {
+
+void addDesktopMethods(Dispatcher&)
+{
+}
+
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "channel/Dispatcher.h"
+
+namespace tarvio {
+
+void addDesktopMethods(Dispatcher& dispatcher);
+
+}

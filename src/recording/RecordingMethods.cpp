@@ -1,0 +1,9 @@
+#include "recording/RecordingMethods.h"
+
+namespace tarvio {
+
+void addRecordingMethods(Dispatcher&)
+{
+}
+
+}

@@ -1,0 +1,9 @@
+#include "speech/SpeechMethods.h"
+
+namespace tarvio {
+
+void addSpeechMethods(Dispatcher&)
+{
+}
+
+}
