@@ -6,7 +6,12 @@ namespace tarvio {
 
 Dispatcher::Dispatcher()
 {
-    add("ping", [](const Json&) { return Json {{"pong", true}, {"version", "1.0.0"}}; });
+    add("ping", [](const Json&) {
+        Json result = Json::object();
+        result["pong"] = true;
+        result["version"] = "1.0.0";
+        return result;
+    });
 }
 
 void Dispatcher::add(std::string method, Handler handler)

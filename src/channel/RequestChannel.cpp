@@ -61,9 +61,9 @@ void RequestChannel::answerRequest(std::string_view line, std::string& out) cons
     Json id;
     if (auto found = request.find("id"); found != request.end())
         id = std::move(*found);
-    Json params = Json::object();
-    if (auto found = request.find("params"); found != request.end() && found->is_object())
-        params = std::move(*found);
+    static const Json noParams = Json::object();
+    auto paramsMember = request.find("params");
+    const Json& params = paramsMember != request.end() && paramsMember->is_object() ? *paramsMember : noParams;
 
     size_t start = out.size();
     bool valid;
