@@ -73,7 +73,7 @@ TEST(Mixer, SampleConversionTable)
         {-1e-4f, 0.0f, -3},
     };
     for (const Case& row : cases) {
-        SCOPED_TRACE(testing::Message() << row.system << " + " << row.mic);
+        SCOPED_TRACE(::testing::Message() << row.system << " + " << row.mic);
         Mixer mixer;
         mixer.push(0, filled(1, row.system));
         mixer.push(1, filled(1, row.mic));
