@@ -1,0 +1,15 @@
+#pragma once
+
+#include "desktop/Screens.h"
+
+namespace tarvio {
+
+// The X server's monitors through RandR 1.5, on the display named by DISPLAY.
+// Each call opens a connection of its own, so a server that went away or came
+// back is simply seen as it is now.
+class RandrScreens final : public Screens {
+public:
+    std::vector<ScreenGeometry> list() override;
+};
+
+}
