@@ -1,0 +1,43 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+namespace tarvio::testing {
+
+// A private Xvfb for one test, a child of the test process; stopped (and
+// waited for) by the destructor. -noreset keeps monitors set with xrandr
+// when clients leave.
+class XServer {
+public:
+    // Any free display when `display` is none.
+    explicit XServer(int width = 1512, int height = 982, std::optional<int> display = std::nullopt);
+    ~XServer();
+
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+
+    bool running() const { return child > 0; }
+    int number() const { return displayNumber; }
+    // ":N", for DISPLAY.
+    std::string name() const { return ":" + std::to_string(displayNumber); }
+    void stop();
+
+private:
+    pid_t child = -1;
+    int displayNumber = -1;
+};
+
+struct CommandResult {
+    int status = -1;
+    std::string output;
+};
+
+// Runs a shell command with DISPLAY set to `display` and collects its output.
+CommandResult runCommand(const std::string& display, const std::string& command);
+
+// Quotes `text` for the shell.
+std::string shellQuoted(const std::string& text);
+
+}
