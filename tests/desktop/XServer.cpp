@@ -100,7 +100,7 @@ void XServer::stop()
 CommandResult runCommand(const std::string& display, const std::string& command)
 {
     CommandResult result;
-    std::string line = "DISPLAY=" + shellQuoted(display) + " " + command;
+    std::string line = "export DISPLAY=" + shellQuoted(display) + "; " + command;
     std::FILE* pipe = ::popen(line.c_str(), "r");
     if (!pipe)
         return result;

@@ -20,6 +20,7 @@ public:
 
     bool running() const { return child > 0; }
     int number() const { return displayNumber; }
+    pid_t pid() const { return child; }
     // ":N", for DISPLAY.
     std::string name() const { return ":" + std::to_string(displayNumber); }
     void stop();

@@ -57,7 +57,7 @@ void appendMonitors(xcb_connection_t* connection, const xcb_screen_t& screen, st
 
 std::vector<ScreenGeometry> RandrScreens::list()
 {
-    XcbConnection connection = XcbConnection::open();
+    XcbConnection connection = XcbConnection::open(display);
     std::vector<ScreenGeometry> screens;
     if (!connection)
         return screens;

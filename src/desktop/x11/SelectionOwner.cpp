@@ -35,9 +35,9 @@ std::optional<SelectionOwner::Atoms> internAtoms(xcb_connection_t* connection)
 
 }
 
-std::unique_ptr<SelectionOwner> SelectionOwner::connect()
+std::unique_ptr<SelectionOwner> SelectionOwner::connect(const std::string& display)
 {
-    XcbConnection connection = XcbConnection::open();
+    XcbConnection connection = XcbConnection::open(display);
     if (!connection)
         return nullptr;
     const xcb_setup_t* setup = xcb_get_setup(connection.get());

@@ -14,8 +14,8 @@ namespace tarvio {
 // and lets go for good when another client takes the selection.
 class SelectionOwner {
 public:
-    // Null when no X server answers.
-    static std::unique_ptr<SelectionOwner> connect();
+    // Null when no X server answers at `display` (DISPLAY when empty).
+    static std::unique_ptr<SelectionOwner> connect(const std::string& display);
     ~SelectionOwner();
 
     SelectionOwner(const SelectionOwner&) = delete;

@@ -12,8 +12,8 @@
 
 namespace tarvio {
 
-X11Clipboard::X11Clipboard(std::chrono::milliseconds answerTimeout)
-    : answerTimeout(answerTimeout), wakeDescriptor(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+X11Clipboard::X11Clipboard(std::string display, std::chrono::milliseconds answerTimeout)
+    : display(std::move(display)), answerTimeout(answerTimeout), wakeDescriptor(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
 }
 
@@ -72,7 +72,7 @@ void X11Clipboard::run()
             incoming.reset();
         }
         if (write && (!selection || selection->broken()))
-            selection = SelectionOwner::connect();
+            selection = SelectionOwner::connect(display);
         if (write && !selection)
             write->deliver(false);
         if (write && selection)

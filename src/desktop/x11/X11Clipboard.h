@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace tarvio {
@@ -18,7 +19,8 @@ struct ClipboardWrite;
 // stuck or vanished X server never holds up the request loop.
 class X11Clipboard final : public Clipboard {
 public:
-    explicit X11Clipboard(std::chrono::milliseconds answerTimeout = std::chrono::seconds(3));
+    // `display` empty means DISPLAY; tests name private servers.
+    explicit X11Clipboard(std::string display = "", std::chrono::milliseconds answerTimeout = std::chrono::seconds(3));
     ~X11Clipboard() override;
 
     X11Clipboard(const X11Clipboard&) = delete;
@@ -30,7 +32,8 @@ private:
     void run();
     void wake();
 
-    std::chrono::milliseconds answerTimeout;
+    const std::string display;
+    const std::chrono::milliseconds answerTimeout;
     int wakeDescriptor = -1;
     std::mutex lock;
     // Guarded by lock: the latest write the owner thread has not taken yet,

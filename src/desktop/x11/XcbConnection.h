@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <xcb/xcb.h>
 
 namespace tarvio {
@@ -8,8 +9,9 @@ namespace tarvio {
 class XcbConnection {
 public:
     XcbConnection() = default;
-    // Connects to DISPLAY; the result is empty when no server answers.
-    static XcbConnection open();
+    // Connects to `display`, or to DISPLAY when that is empty; the result is
+    // empty when no server answers.
+    static XcbConnection open(const std::string& display = "");
 
     XcbConnection(XcbConnection&& other) noexcept : connection(other.connection) { other.connection = nullptr; }
     XcbConnection& operator=(XcbConnection&& other) noexcept;
