@@ -152,6 +152,16 @@ TEST_F(X11ClipboardTest, AStuckServerDoesNotHoldUpTheWriter)
     EXPECT_EQ(paste("UTF8_STRING"), folder.string());
 }
 
+TEST_F(X11ClipboardTest, DataBeyondTheLargestRequestIsRefusedAndEmptiesTheClipboard)
+{
+    X11Clipboard clipboard(server.name());
+    ASSERT_TRUE(clipboard.writeFile(clipboardFile(file.string())));
+    // Beyond what even BIG-REQUESTS carries (16 MiB); such data would need INCR.
+    std::string huge = "/" + std::string(17 << 20, 'a');
+    EXPECT_FALSE(clipboard.writeFile({huge, "file://" + huge}));
+    EXPECT_EQ(paste("UTF8_STRING"), std::nullopt);
+}
+
 TEST(X11Clipboard, NoServerAnswersFalse)
 {
     X11Clipboard clipboard("not a display");
