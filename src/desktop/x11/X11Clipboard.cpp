@@ -5,8 +5,10 @@
 #include "desktop/x11/SelectionOwner.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -56,6 +58,13 @@ void X11Clipboard::wake()
 
 void X11Clipboard::run()
 {
+    // Writing to a server that went away raises SIGPIPE in this thread; with
+    // it blocked here the write just fails and the connection reads as broken.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+
     std::unique_ptr<SelectionOwner> selection;
     for (;;) {
         // Drain the wake-up first, so a write handed over after this point
