@@ -62,8 +62,9 @@ TEST_F(DesktopEndToEnd, WithoutADisplay)
 
 TEST_F(DesktopEndToEnd, ScreensAndClipboardOnARealServer)
 {
-    XServer server(3024, 982);
-    ASSERT_TRUE(server.running());
+    std::unique_ptr<XServer> running = XServer::aboveTheCommonNumbers(3024, 982);
+    ASSERT_TRUE(running->running());
+    XServer& server = *running;
     ASSERT_EQ(runCommand(server.name(),
                   "xrandr --setmonitor left 1512/400x982/260+0+0 screen && "
                   "xrandr --setmonitor right 1512/400x982/260+1512+0 none")

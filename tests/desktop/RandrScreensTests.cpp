@@ -52,10 +52,6 @@ TEST(RandrScreens, TwoMonitorsSideBySide)
 
 TEST(RandrScreens, NoServerGivesNoScreens)
 {
-    XServer server;
-    ASSERT_TRUE(server.running());
-    std::string gone = server.name();
-    server.stop();
-    EXPECT_TRUE(RandrScreens(gone).list().empty());
+    EXPECT_TRUE(RandrScreens(":999999").list().empty());
     EXPECT_TRUE(RandrScreens("not a display").list().empty());
 }

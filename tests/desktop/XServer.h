@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -14,6 +15,11 @@ public:
     // Any free display when `display` is none.
     explicit XServer(int width = 1512, int height = 982, std::optional<int> display = std::nullopt);
     ~XServer();
+
+    // On a display number well above those -displayfd hands out (the lowest
+    // free), for tests that stop the server and must not find another one
+    // under its number, or that start it again.
+    static std::unique_ptr<XServer> aboveTheCommonNumbers(int width = 1512, int height = 982);
 
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
