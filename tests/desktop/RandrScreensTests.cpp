@@ -50,6 +50,16 @@ TEST(RandrScreens, TwoMonitorsSideBySide)
     EXPECT_EQ(RandrScreens(server.name()).list().size(), 1u);
 }
 
+TEST(RandrScreens, WithoutRandrTheScreenIsOneMonitor)
+{
+    XServer server(1024, 768, std::nullopt, {"-extension", "RANDR"});
+    ASSERT_TRUE(server.running());
+    std::vector<ScreenGeometry> screens = RandrScreens(server.name()).list();
+    ASSERT_EQ(screens.size(), 1u);
+    EXPECT_EQ(rect(screens[0].frame), Json::parse(R"({"x":0,"y":0,"width":1024,"height":768})"));
+    EXPECT_FALSE(screens[0].displayNumber);
+}
+
 TEST(RandrScreens, NoServerGivesNoScreens)
 {
     EXPECT_TRUE(RandrScreens(":999999").list().empty());

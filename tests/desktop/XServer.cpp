@@ -46,7 +46,7 @@ std::optional<int> readDisplayNumber(int descriptor)
 
 }
 
-XServer::XServer(int width, int height, std::optional<int> display)
+XServer::XServer(int width, int height, std::optional<int> display, const std::vector<std::string>& arguments)
 {
     std::signal(SIGPIPE, SIG_IGN);
     int pipeEnds[2];
@@ -54,7 +54,15 @@ XServer::XServer(int width, int height, std::optional<int> display)
         return;
     std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     std::string displayFd = std::to_string(pipeEnds[1]);
-    std::string explicitDisplay = display ? ":" + std::to_string(*display) : "";
+    std::vector<std::string> words = {"Xvfb"};
+    if (display)
+        words.push_back(":" + std::to_string(*display));
+    words.insert(words.end(), {"-displayfd", displayFd, "-screen", "0", screen, "-noreset", "-nolisten", "tcp"});
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
     child = ::fork();
     if (child == 0) {
         int devNull = ::open("/dev/null", O_RDWR);
@@ -62,12 +70,7 @@ XServer::XServer(int width, int height, std::optional<int> display)
         ::dup2(devNull, 1);
         ::dup2(devNull, 2);
         ::close(pipeEnds[0]);
-        if (display)
-            ::execlp("Xvfb", "Xvfb", explicitDisplay.c_str(), "-displayfd", displayFd.c_str(), "-screen", "0",
-                screen.c_str(), "-noreset", "-nolisten", "tcp", nullptr);
-        else
-            ::execlp("Xvfb", "Xvfb", "-displayfd", displayFd.c_str(), "-screen", "0", screen.c_str(), "-noreset",
-                "-nolisten", "tcp", nullptr);
+        ::execvp("Xvfb", argv.data());
         ::_exit(127);
     }
     ::close(pipeEnds[1]);

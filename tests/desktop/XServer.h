@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 namespace tarvio::testing {
@@ -12,8 +13,9 @@ namespace tarvio::testing {
 // when clients leave.
 class XServer {
 public:
-    // Any free display when `display` is none.
-    explicit XServer(int width = 1512, int height = 982, std::optional<int> display = std::nullopt);
+    // Any free display when `display` is none; `arguments` go to Xvfb.
+    explicit XServer(int width = 1512, int height = 982, std::optional<int> display = std::nullopt,
+        const std::vector<std::string>& arguments = {});
     ~XServer();
 
     // On a display number well above those -displayfd hands out (the lowest

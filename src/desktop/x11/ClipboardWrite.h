@@ -5,6 +5,7 @@
 #include <optional>
 #include <semaphore>
 #include <string>
+#include <utility>
 
 namespace tarvio {
 
