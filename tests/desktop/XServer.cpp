@@ -106,6 +106,8 @@ void XServer::stop()
     if (child <= 0)
         return;
     ::kill(child, SIGTERM);
+    // A server a test left stopped would never act on the SIGTERM.
+    ::kill(child, SIGCONT);
     int status;
     ::waitpid(child, &status, 0);
     child = -1;
