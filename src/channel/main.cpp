@@ -6,6 +6,9 @@
 #include "channel/RequestChannel.h"
 #include "calendar/CalendarMethods.h"
 #include "desktop/DesktopMethods.h"
+#include "desktop/sysfs/SysfsThermalSensors.h"
+#include "desktop/x11/RandrScreens.h"
+#include "desktop/x11/X11Clipboard.h"
 #include "recording/RecordingMethods.h"
 #include "speech/SpeechMethods.h"
 
@@ -48,7 +51,10 @@ int main()
     std::setvbuf(responses, nullptr, _IOLBF, 0);
 
     Dispatcher dispatcher;
-    addDesktopMethods(dispatcher);
+    RandrScreens screens;
+    X11Clipboard clipboard;
+    SysfsThermalSensors sensors("/sys");
+    addDesktopMethods(dispatcher, screens, clipboard, sensors);
     addCalendarMethods(dispatcher);
     addSpeechMethods(dispatcher);
     addRecordingMethods(dispatcher);
