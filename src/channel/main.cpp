@@ -8,6 +8,7 @@
 #include "desktop/DesktopMethods.h"
 #include "recording/RecordingMethods.h"
 #include "speech/SpeechMethods.h"
+#include "speech/pocketsphinx/PocketsphinxRecognition.h"
 
 #include <csignal>
 #include <cstdio>
@@ -50,7 +51,9 @@ int main()
     Dispatcher dispatcher;
     addDesktopMethods(dispatcher);
     addCalendarMethods(dispatcher);
-    addSpeechMethods(dispatcher);
+    UnavailableSpeechAnalysis speechAnalysis;
+    pocketsphinx::PocketsphinxRecognition speechRecognition(pocketsphinx::ModelCatalog::standard());
+    addSpeechMethods(dispatcher, speechAnalysis, speechRecognition);
     addRecordingMethods(dispatcher);
 
     RequestChannel(dispatcher).run(STDIN_FILENO, responses);

@@ -1,0 +1,163 @@
+#include "speech/pocketsphinx/Decoder.h"
+
+#include "speech/pocketsphinx/VocabularyModel.h"
+
+#include <cstdio>
+#include <mutex>
+#include <pocketsphinx.h>
+#include <sphinxbase/err.h>
+#include <sphinxbase/ngram_model.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace tarvio::pocketsphinx {
+
+namespace {
+
+constexpr const char* vocabularySearch = "vocabulary";
+
+// pocketsphinx and sphinxbase log to stderr unless told otherwise.
+void silenceLibraryLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { err_set_logfp(nullptr); });
+}
+
+// sphinxbase reads models by path only; a memory file serves the text.
+ngram_model_t* readArpa(const std::string& arpa, cmd_ln_t* config, logmath_t* logMath)
+{
+    int descriptor = ::memfd_create("tarvio-vocabulary", MFD_CLOEXEC);
+    if (descriptor < 0)
+        return nullptr;
+    size_t written = 0;
+    while (written < arpa.size()) {
+        ssize_t count = ::write(descriptor, arpa.data() + written, arpa.size() - written);
+        if (count <= 0) {
+            ::close(descriptor);
+            return nullptr;
+        }
+        written += static_cast<size_t>(count);
+    }
+    std::string path = "/proc/self/fd/" + std::to_string(descriptor);
+    ngram_model_t* model = ngram_model_read(config, path.c_str(), NGRAM_ARPA, logMath);
+    ::close(descriptor);
+    return model;
+}
+
+}
+
+std::unique_ptr<Decoder> Decoder::load(const Model& model, std::string& error, float vocabularyWeight)
+{
+    silenceLibraryLog();
+    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE,
+        "-hmm", model.acousticModel.c_str(),
+        "-lm", model.languageModel.c_str(),
+        "-dict", model.dictionary.c_str(),
+        "-samprate", "16000",
+        "-logfn", "/dev/null",
+        nullptr);
+    if (!config) {
+        error = "configuração do modelo de fala recusada";
+        return nullptr;
+    }
+    ps_decoder_t* decoder = ps_init(config);
+    if (!decoder) {
+        cmd_ln_free_r(config);
+        error = "falha ao carregar o modelo de fala em " + model.acousticModel.parent_path().string();
+        return nullptr;
+    }
+    return std::unique_ptr<Decoder>(new Decoder(config, decoder, vocabularyWeight));
+}
+
+Decoder::Decoder(cmd_ln_s* config, ps_decoder_s* decoder, float vocabularyWeight)
+    : config(config), decoder(decoder), vocabularyWeight(vocabularyWeight)
+{
+    if (const char* name = ps_get_search(decoder))
+        generalSearch = name;
+}
+
+Decoder::~Decoder()
+{
+    ps_free(decoder);
+    cmd_ln_free_r(config);
+}
+
+bool Decoder::knowsWord(const std::string& word)
+{
+    char* phones = ps_lookup_word(decoder, word.c_str());
+    if (!phones)
+        return false;
+    ckd_free(phones);
+    return true;
+}
+
+bool Decoder::selectSearch(const std::vector<std::string>& vocabulary)
+{
+    if (vocabulary.empty())
+        return false;
+    if (vocabularySearchBuilt && builtVocabulary == vocabulary)
+        return ps_set_search(decoder, vocabularySearch) == 0;
+
+    if (vocabularySearchBuilt) {
+        ps_set_search(decoder, generalSearch.c_str());
+        ps_unset_search(decoder, vocabularySearch);
+        vocabularySearchBuilt = false;
+    }
+    std::string arpa = vocabularyArpa(vocabulary, [this](const std::string& word) { return knowsWord(word); });
+    if (arpa.empty())
+        return false;
+    ngram_model_t* general = ps_get_lm(decoder, generalSearch.c_str());
+    if (!general)
+        return false;
+    ngram_model_t* own = readArpa(arpa, config, ps_get_logmath(decoder));
+    if (!own)
+        return false;
+    // The set frees its members; the general model stays the decoder's too.
+    ngram_model_retain(general);
+    ngram_model_t* models[] = {general, own};
+    char generalName[] = "general";
+    char ownName[] = "vocabulary";
+    char* names[] = {generalName, ownName};
+    const float32 weights[] = {1 - vocabularyWeight, vocabularyWeight};
+    ngram_model_t* set = ngram_model_set_init(config, models, names, weights, 2);
+    if (!set) {
+        ngram_model_free(general);
+        ngram_model_free(own);
+        return false;
+    }
+    // The new search owns the set from here on, also when it fails.
+    int added = ps_set_lm(decoder, vocabularySearch, set);
+    if (added != 0 || ps_set_search(decoder, vocabularySearch) != 0) {
+        ps_set_search(decoder, generalSearch.c_str());
+        return false;
+    }
+    builtVocabulary = vocabulary;
+    vocabularySearchBuilt = true;
+    return true;
+}
+
+bool Decoder::decode(const std::vector<int16_t>& samples, const std::vector<std::string>& vocabulary, std::string& text,
+    std::string& error)
+{
+    if (!selectSearch(vocabulary))
+        ps_set_search(decoder, generalSearch.c_str());
+    if (ps_start_utt(decoder) < 0) {
+        error = "falha ao iniciar o reconhecimento de fala";
+        return false;
+    }
+    // One call with the whole utterance: its cepstral mean comes from all of it.
+    if (ps_process_raw(decoder, samples.data(), samples.size(), FALSE, TRUE) < 0) {
+        ps_end_utt(decoder);
+        error = "falha ao processar o áudio";
+        return false;
+    }
+    if (ps_end_utt(decoder) < 0) {
+        error = "falha ao concluir o reconhecimento de fala";
+        return false;
+    }
+    const char* hypothesis = ps_get_hyp(decoder, nullptr);
+    text = hypothesis ? hypothesis : "";
+    return true;
+}
+
+}
