@@ -108,11 +108,16 @@ std::vector<std::string> ModelCatalog::modelNames(const std::string& localeId)
     if (family == familyDefaults().end())
         return {};
     std::vector<std::string> names;
-    if (identifier.size() > language.size()) {
-        std::string region = identifier.substr(language.size() + 1);
-        region = region.substr(0, region.find('-'));
-        if (!region.empty() && isAlphabetic(region))
-            names.push_back(language + "-" + region);
+    // The region is the first two-letter subtag after the language (a
+    // four-letter script such as "hans" is skipped).
+    for (size_t start = language.size() + 1; start < identifier.size() + 1;) {
+        size_t end = std::min(identifier.find('-', start), identifier.size());
+        std::string subtag = identifier.substr(start, end - start);
+        if (subtag.size() == 2 && isAlphabetic(subtag)) {
+            names.push_back(language + "-" + subtag);
+            break;
+        }
+        start = end + 1;
     }
     if (names.empty() || names.front() != family->second)
         names.push_back(family->second);
