@@ -213,3 +213,24 @@ TEST_F(SpeechEndToEnd, LargePayloadsAreDecodedAndOverlongAudioIsRefused)
     EXPECT_EQ(helper.finish(), 0);
     EXPECT_EQ(helper.errorOutput(), "");
 }
+
+TEST_F(SpeechEndToEnd, ABrokenModelInTheUsersFolderIsAnErrorNotAnExit)
+{
+    fs::path model = dataHome.path / "tarvio-helper" / "pocketsphinx" / "model" / "pt-br";
+    fs::create_directories(model / "pt-br");
+    for (const char* name : {"pt-br/mdef", "pt-br/means", "pt-br/variances", "pt-br/transition_matrices", "pt-br.lm.bin"})
+        std::ofstream(model / name) << std::string(4096, '\x7f') << "not a model";
+    std::ofstream(model / "pt-br.dict") << "a AH\n";
+
+    HelperProcess helper(environment());
+    auto samples = clipAt(testData / "goforward.raw", 16000);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        Json response = helper.call("speech.transcribe", transcribeParams(samples, 16000, "pt-BR"));
+        EXPECT_EQ(response["error"]["code"], "internal") << response.dump();
+        EXPECT_EQ(response["error"]["message"], "falha ao carregar o modelo de fala em " + model.string());
+    }
+    EXPECT_EQ(helper.call("speech.transcribe", transcribeParams(samples, 16000, "en-US"))["result"]["text"],
+        "go forward ten meters");
+    EXPECT_EQ(helper.finish(), 0);
+    EXPECT_EQ(helper.errorOutput(), "");
+}

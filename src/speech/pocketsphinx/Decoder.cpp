@@ -7,7 +7,9 @@
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
 #include <sphinxbase/ngram_model.h>
+#include <cerrno>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tarvio::pocketsphinx {
@@ -44,18 +46,59 @@ ngram_model_t* readArpa(const std::string& arpa, cmd_ln_t* config, logmath_t* lo
     return model;
 }
 
-}
-
-std::unique_ptr<Decoder> Decoder::load(const Model& model, std::string& error, float vocabularyWeight)
+cmd_ln_t* modelConfig(const Model& model)
 {
-    silenceLibraryLog();
-    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE,
+    return cmd_ln_init(nullptr, ps_args(), TRUE,
         "-hmm", model.acousticModel.c_str(),
         "-lm", model.languageModel.c_str(),
         "-dict", model.dictionary.c_str(),
         "-samprate", "16000",
         "-logfn", "/dev/null",
         nullptr);
+}
+
+// Files from the system's packages are trusted as they are.
+bool isPackaged(const Model& model)
+{
+    for (const auto& file : {model.acousticModel, model.languageModel, model.dictionary}) {
+        std::error_code error;
+        auto real = std::filesystem::canonical(file, error);
+        if (error || !real.string().starts_with("/usr/share/"))
+            return false;
+    }
+    return true;
+}
+
+// sphinxbase ends the whole process on some malformed model files, so a
+// model the user installed is first loaded once in a child process.
+bool loadsInChild(const Model& model)
+{
+    pid_t child = ::fork();
+    if (child < 0)
+        return true;
+    if (child == 0) {
+        cmd_ln_t* config = modelConfig(model);
+        ::_exit(config && ps_init(config) ? 0 : 1);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}
+
+std::unique_ptr<Decoder> Decoder::load(const Model& model, std::string& error, float vocabularyWeight)
+{
+    silenceLibraryLog();
+    std::string failure = "falha ao carregar o modelo de fala em " + model.acousticModel.parent_path().string();
+    if (!isPackaged(model) && !loadsInChild(model)) {
+        error = failure;
+        return nullptr;
+    }
+    cmd_ln_t* config = modelConfig(model);
     if (!config) {
         error = "configuração do modelo de fala recusada";
         return nullptr;
@@ -63,7 +106,7 @@ std::unique_ptr<Decoder> Decoder::load(const Model& model, std::string& error, f
     ps_decoder_t* decoder = ps_init(config);
     if (!decoder) {
         cmd_ln_free_r(config);
-        error = "falha ao carregar o modelo de fala em " + model.acousticModel.parent_path().string();
+        error = failure;
         return nullptr;
     }
     return std::unique_ptr<Decoder>(new Decoder(config, decoder, vocabularyWeight));

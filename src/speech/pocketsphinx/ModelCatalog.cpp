@@ -145,8 +145,12 @@ std::optional<Model> ModelCatalog::find(const std::string& localeId) const
 {
     for (const auto& name : modelNames(localeId)) {
         for (const auto& root : roots) {
-            if (auto model = modelIn(root / name))
-                return model;
+            // A folder that vanishes or cannot be listed mid-walk counts as no model.
+            try {
+                if (auto model = modelIn(root / name))
+                    return model;
+            } catch (const std::exception&) {
+            }
         }
     }
     return std::nullopt;
