@@ -134,6 +134,22 @@ bool Decoder::knowsWord(const std::string& word)
     return true;
 }
 
+ngram_model_s* Decoder::generalModel()
+{
+    // A search keeps its model inside a set of one; the model itself is
+    // taken so that the vocabulary's set does not nest sets.
+    ngram_model_t* set = ps_get_lm(decoder, generalSearch.c_str());
+    if (!set)
+        return nullptr;
+    ngram_model_set_iter_t* first = ngram_model_set_iter(set);
+    if (!first)
+        return set;
+    const char* name = nullptr;
+    ngram_model_t* model = ngram_model_set_iter_model(first, &name);
+    ngram_model_set_iter_free(first);
+    return model ? model : set;
+}
+
 bool Decoder::selectSearch(const std::vector<std::string>& vocabulary)
 {
     if (vocabulary.empty())
@@ -149,7 +165,7 @@ bool Decoder::selectSearch(const std::vector<std::string>& vocabulary)
     std::string arpa = vocabularyArpa(vocabulary, [this](const std::string& word) { return knowsWord(word); });
     if (arpa.empty())
         return false;
-    ngram_model_t* general = ps_get_lm(decoder, generalSearch.c_str());
+    ngram_model_t* general = generalModel();
     if (!general)
         return false;
     ngram_model_t* own = readArpa(arpa, config, ps_get_logmath(decoder));

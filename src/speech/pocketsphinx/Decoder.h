@@ -9,6 +9,7 @@
 
 struct ps_decoder_s;
 struct cmd_ln_s;
+struct ngram_model_s;
 
 namespace tarvio::pocketsphinx {
 
@@ -38,6 +39,7 @@ private:
     Decoder(cmd_ln_s* config, ps_decoder_s* decoder, float vocabularyWeight);
     // Makes the search for `vocabulary` current; false leaves the general one.
     bool selectSearch(const std::vector<std::string>& vocabulary);
+    ngram_model_s* generalModel();
 
     cmd_ln_s* config;
     ps_decoder_s* decoder;
