@@ -1,7 +1,10 @@
+#include "speech/pocketsphinx/Decoder.h"
 #include "speech/pocketsphinx/ModelCatalog.h"
 #include "speech/pocketsphinx/VocabularyModel.h"
 
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -126,4 +129,32 @@ TEST(VocabularyModelTest, ArpaHoldsTheKnownWordsAndTheirSequences)
     EXPECT_EQ(arpa.find("tarvio"), std::string::npos) << arpa;
     EXPECT_TRUE(arpa.ends_with("\\end\\\n"));
     EXPECT_EQ(vocabularyArpa({"tarvio", "  "}, known), "");
+}
+
+TEST(DecoderTest, DecodesWithAndWithoutVocabularyWritingNothingToTheStandardStreams)
+{
+    auto model = ModelCatalog({"/usr/share/pocketsphinx/model"}).find("en-US");
+    ASSERT_TRUE(model);
+    std::ifstream file("/usr/share/pocketsphinx/test/data/goforward.raw", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    std::string error;
+    auto decoder = Decoder::load(*model, error);
+    std::vector<std::string> texts(3);
+    if (decoder) {
+        decoder->decode(samples, {}, texts[0], error);
+        decoder->decode(samples, {"go forward", "Tarvio", "turn left"}, texts[1], error);
+        decoder->decode(samples, {}, texts[2], error);
+    }
+    decoder.reset();
+    std::string output = ::testing::internal::GetCapturedStdout();
+    std::string errors = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(error.empty()) << error;
+    EXPECT_EQ(texts, std::vector<std::string>(3, "go forward ten meters"));
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(errors, "");
 }
