@@ -144,17 +144,19 @@ TEST(DecoderTest, DecodesWithAndWithoutVocabularyWritingNothingToTheStandardStre
     ::testing::internal::CaptureStderr();
     std::string error;
     auto decoder = Decoder::load(*model, error);
-    std::vector<std::string> texts(3);
+    std::vector<std::string> texts(4);
     if (decoder) {
         decoder->decode(samples, {}, texts[0], error);
         decoder->decode(samples, {"go forward", "Tarvio", "turn left"}, texts[1], error);
-        decoder->decode(samples, {}, texts[2], error);
+        // Replacing a vocabulary's search, then back to the general one.
+        decoder->decode(samples, {"stop recording"}, texts[2], error);
+        decoder->decode(samples, {}, texts[3], error);
     }
     decoder.reset();
     std::string output = ::testing::internal::GetCapturedStdout();
     std::string errors = ::testing::internal::GetCapturedStderr();
     ASSERT_TRUE(error.empty()) << error;
-    EXPECT_EQ(texts, std::vector<std::string>(3, "go forward ten meters"));
+    EXPECT_EQ(texts, std::vector<std::string>(4, "go forward ten meters"));
     EXPECT_EQ(output, "");
     EXPECT_EQ(errors, "");
 }

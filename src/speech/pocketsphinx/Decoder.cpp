@@ -115,6 +115,11 @@ std::unique_ptr<Decoder> Decoder::load(const Model& model, std::string& error, f
 Decoder::Decoder(cmd_ln_s* config, ps_decoder_s* decoder, float vocabularyWeight)
     : config(config), decoder(decoder), vocabularyWeight(vocabularyWeight)
 {
+    // ps_get_search leaks an iterator on every call, so the library's
+    // default name is tried first.
+    generalSearch = "_default";
+    if (ps_get_lm(decoder, generalSearch.c_str()))
+        return;
     if (const char* name = ps_get_search(decoder))
         generalSearch = name;
 }
@@ -171,21 +176,19 @@ bool Decoder::selectSearch(const std::vector<std::string>& vocabulary)
     ngram_model_t* own = readArpa(arpa, config, ps_get_logmath(decoder));
     if (!own)
         return false;
-    // The set frees its members; the general model stays the decoder's too.
-    ngram_model_retain(general);
+    // Sets and searches take their own references to the models they hold,
+    // so each reference made here is dropped once handed on.
     ngram_model_t* models[] = {general, own};
     char generalName[] = "general";
     char ownName[] = "vocabulary";
     char* names[] = {generalName, ownName};
     const float32 weights[] = {1 - vocabularyWeight, vocabularyWeight};
     ngram_model_t* set = ngram_model_set_init(config, models, names, weights, 2);
-    if (!set) {
-        ngram_model_free(general);
-        ngram_model_free(own);
+    ngram_model_free(own);
+    if (!set)
         return false;
-    }
-    // The new search owns the set from here on, also when it fails.
     int added = ps_set_lm(decoder, vocabularySearch, set);
+    ngram_model_free(set);
     if (added != 0 || ps_set_search(decoder, vocabularySearch) != 0) {
         ps_set_search(decoder, generalSearch.c_str());
         return false;
