@@ -1,5 +1,6 @@
 #include "speech/pocketsphinx/Decoder.h"
 
+#include "channel/Utf8.h"
 #include "speech/pocketsphinx/VocabularyModel.h"
 
 #include <cstdio>
@@ -218,7 +219,8 @@ bool Decoder::decode(const std::vector<int16_t>& samples, const std::vector<std:
         return false;
     }
     const char* hypothesis = ps_get_hyp(decoder, nullptr);
-    text = hypothesis ? hypothesis : "";
+    // Words come from the model's dictionary file, in whatever encoding it has.
+    text = makeValidUtf8(hypothesis ? hypothesis : "");
     return true;
 }
 
