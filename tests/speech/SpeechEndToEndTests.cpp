@@ -68,14 +68,14 @@ public:
 };
 
 // What pocketsphinx_batch, which decodes each file as one utterance as the
-// helper does, makes of the clip.
+// helper does, makes of the clip with the helper's search settings.
 std::string commandLineText(const fs::path& clip)
 {
     TemporaryFolder folder;
     std::ofstream(folder.path / "clips.ctl") << clip.stem().string() << "\n";
     std::string header = clip.extension() == ".wav" ? "44" : "0";
     run("pocketsphinx_batch -hmm " + (englishModel / "en-us").string() + " -lm " + (englishModel / "en-us.lm.bin").string()
-        + " -dict " + (englishModel / "cmudict-en-us.dict").string() + " -adcin yes -adchdr " + header + " -cepext "
+        + " -dict " + (englishModel / "cmudict-en-us.dict").string() + " -fwdflat no -adcin yes -adchdr " + header + " -cepext "
         + clip.extension().string() + " -cepdir " + clip.parent_path().string() + " -ctl "
         + (folder.path / "clips.ctl").string() + " -hyp " + (folder.path / "clips.hyp").string()
         + " -logfn /dev/null >/dev/null 2>&1");

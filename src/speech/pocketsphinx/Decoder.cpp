@@ -54,6 +54,9 @@ cmd_ln_t* modelConfig(const Model& model)
         "-lm", model.languageModel.c_str(),
         "-dict", model.dictionary.c_str(),
         "-samprate", "16000",
+        // Without the flat second pass: about a third faster, as accurate
+        // on the test recordings.
+        "-fwdflat", "no",
         "-logfn", "/dev/null",
         nullptr);
 }
