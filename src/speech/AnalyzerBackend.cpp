@@ -5,6 +5,7 @@
 #include "speech/RecognizerBackend.h"
 
 #include <algorithm>
+#include <cctype>
 #include <semaphore>
 #include <thread>
 

@@ -1,6 +1,7 @@
 #include "speech/pocketsphinx/ModelCatalog.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <map>
 

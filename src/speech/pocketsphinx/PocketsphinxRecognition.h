@@ -6,6 +6,7 @@
 #include "speech/pocketsphinx/ModelCatalog.h"
 
 #include <map>
+#include <functional>
 #include <memory>
 #include <mutex>
 
