@@ -11,6 +11,7 @@
 #include "desktop/x11/X11Clipboard.h"
 #include "recording/RecordingMethods.h"
 #include "speech/SpeechMethods.h"
+#include "speech/pocketsphinx/PocketsphinxRecognition.h"
 
 #include <csignal>
 #include <cstdio>
@@ -56,7 +57,9 @@ int main()
     SysfsThermalSensors sensors("/sys");
     addDesktopMethods(dispatcher, screens, clipboard, sensors);
     addCalendarMethods(dispatcher);
-    addSpeechMethods(dispatcher);
+    UnavailableSpeechAnalysis speechAnalysis;
+    pocketsphinx::PocketsphinxRecognition speechRecognition(pocketsphinx::ModelCatalog::standard());
+    addSpeechMethods(dispatcher, speechAnalysis, speechRecognition);
     addRecordingMethods(dispatcher);
 
     RequestChannel(dispatcher).run(STDIN_FILENO, responses);
