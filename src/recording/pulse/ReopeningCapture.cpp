@@ -1,0 +1,73 @@
+#include "recording/pulse/ReopeningCapture.h"
+
+#include <chrono>
+
+namespace tarvio::pulse {
+
+void ReopeningCapture::start()
+{
+    auto first = opener([this] { markLost(); }, cancel);
+    std::lock_guard guard(mutex);
+    current = std::move(first);
+    watcher = std::thread([this] { watch(); });
+}
+
+void ReopeningCapture::stop()
+{
+    {
+        std::lock_guard guard(mutex);
+        stopping = true;
+        cancel = true;
+    }
+    wake.notify_all();
+    if (watcher.joinable())
+        watcher.join();
+    std::unique_ptr<OpenCapture> last;
+    {
+        std::lock_guard guard(mutex);
+        last = std::move(current);
+    }
+}
+
+void ReopeningCapture::markLost()
+{
+    {
+        std::lock_guard guard(mutex);
+        lost = true;
+    }
+    wake.notify_all();
+}
+
+void ReopeningCapture::watch()
+{
+    constexpr auto retryInterval = std::chrono::seconds(1);
+    std::unique_lock guard(mutex);
+    while (true) {
+        wake.wait(guard, [&] { return lost || stopping; });
+        if (stopping)
+            return;
+        // Detach outside the lock: the capture's event thread may be
+        // reporting its loss right now.
+        std::unique_ptr<OpenCapture> broken = std::move(current);
+        lost = false;
+        guard.unlock();
+        broken.reset();
+        guard.lock();
+        while (!current) {
+            if (wake.wait_for(guard, retryInterval, [&] { return stopping; }))
+                return;
+            lost = false;
+            guard.unlock();
+            std::unique_ptr<OpenCapture> reopened;
+            try {
+                reopened = opener([this] { markLost(); }, cancel);
+            } catch (...) {
+                // Still no server or device; try again later.
+            }
+            guard.lock();
+            current = std::move(reopened);
+        }
+    }
+}
+
+}

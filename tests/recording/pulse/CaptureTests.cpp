@@ -1,0 +1,186 @@
+#include "channel/HelperError.h"
+#include "recording/pulse/MicSource.h"
+#include "recording/pulse/PulseServer.h"
+#include "recording/pulse/SystemTapSource.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+using namespace tarvio;
+using namespace tarvio::pulse;
+using namespace tarvio::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Gathers what a source delivers, from its capture thread.
+class Collector {
+public:
+    SamplesCallback callback()
+    {
+        return [this](std::span<const float> block) {
+            std::lock_guard guard(mutex);
+            samples.insert(samples.end(), block.begin(), block.end());
+        };
+    }
+    std::vector<float> take()
+    {
+        std::lock_guard guard(mutex);
+        return std::exchange(samples, {});
+    }
+
+private:
+    std::mutex mutex;
+    std::vector<float> samples;
+};
+
+template<typename Error>
+HelperError errorOf(Error&& action)
+{
+    try {
+        action();
+    } catch (const HelperError& error) {
+        return error;
+    }
+    return {"", "no error"};
+}
+
+class CaptureTest : public ::testing::Test {
+protected:
+    PulseServer server;
+    TemporaryFolder files;
+    Collector collected;
+};
+
+TEST_F(CaptureTest, MicrophoneDeliversItsToneAtSixteenKilohertz)
+{
+    MicSource mic(collected.callback());
+    mic.start();
+    std::this_thread::sleep_for(1500ms);
+    mic.stop();
+    auto samples = collected.take();
+    EXPECT_NEAR(double(samples.size()), 1.5 * 16000, 0.35 * 16000);
+    double tone = toneAmplitude(samples, 440);
+    EXPECT_GT(tone, 0.05);
+    EXPECT_LT(toneAmplitude(samples, 1000), tone / 100);
+    // Nothing arrives once stop has returned.
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(collected.take().empty());
+}
+
+TEST_F(CaptureTest, SystemSoundCapturesWhatIsPlayed)
+{
+    writeTone(files.file("tone.wav"), 1000, 3);
+    SystemTapSource system(collected.callback(), {getpid()});
+    system.start();
+    Player player(server, files.file("tone.wav"));
+    std::this_thread::sleep_for(1500ms);
+    system.stop();
+    auto samples = collected.take();
+    EXPECT_GT(samples.size(), 16000u);
+    double tone = toneAmplitude(samples, 1000);
+    EXPECT_GT(tone, 0.1);
+    EXPECT_LT(toneAmplitude(samples, 440), tone / 100);
+}
+
+TEST_F(CaptureTest, ExcludedPlayerIsLeftOutWhileOthersComeAndGo)
+{
+    writeTone(files.file("excluded.wav"), 600, 8);
+    writeTone(files.file("first.wav"), 1000, 1);
+    writeTone(files.file("second.wav"), 2500, 3);
+    writeTone(files.file("third.wav"), 1700, 3);
+    Player excluded(server, files.file("excluded.wav"));
+    std::this_thread::sleep_for(300ms);
+    SystemTapSource system(collected.callback(), {getpid(), 999999, excluded.pid()});
+    system.start();
+    {
+        Player first(server, files.file("first.wav"));
+        first.wait();
+    }
+    auto whileFirst = collected.take();
+    // Two at once are captured apart and summed.
+    Player second(server, files.file("second.wav"));
+    Player third(server, files.file("third.wav"));
+    std::this_thread::sleep_for(1500ms);
+    system.stop();
+    auto whileSecond = collected.take();
+
+    double firstTone = toneAmplitude(whileFirst, 1000);
+    EXPECT_GT(firstTone, 0.05);
+    EXPECT_LT(toneAmplitude(whileFirst, 600), firstTone / 50);
+    double secondTone = toneAmplitude(whileSecond, 2500);
+    EXPECT_GT(secondTone, 0.05);
+    EXPECT_GT(toneAmplitude(whileSecond, 1700), 0.05);
+    EXPECT_LT(toneAmplitude(whileSecond, 600), secondTone / 50);
+}
+
+TEST_F(CaptureTest, CaptureComesBackAfterTheServerRestarts)
+{
+    MicSource mic(collected.callback());
+    mic.start();
+    std::this_thread::sleep_for(700ms);
+    EXPECT_GT(toneAmplitude(collected.take(), 440), 0.05);
+
+    server.kill();
+    std::this_thread::sleep_for(300ms);
+    collected.take();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(collected.take().empty());
+
+    server.restart();
+    std::this_thread::sleep_for(2500ms);
+    auto start = std::chrono::steady_clock::now();
+    mic.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_GT(toneAmplitude(collected.take(), 440), 0.05);
+}
+
+TEST_F(CaptureTest, SourcesStopPromptlyWhenTheServerIsGone)
+{
+    SystemTapSource system(collected.callback(), {getpid()});
+    system.start();
+    server.kill();
+    std::this_thread::sleep_for(1500ms);
+    auto start = std::chrono::steady_clock::now();
+    system.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+}
+
+TEST_F(CaptureTest, MonitorStandingInForAMicrophoneIsRefused)
+{
+    server.pactl("set-default-source testsink.monitor");
+    MicSource mic(collected.callback());
+    HelperError error = errorOf([&] { mic.start(); });
+    EXPECT_EQ(error.code, "unavailable");
+    EXPECT_EQ(error.message, "nenhum microfone disponível");
+}
+
+TEST(CaptureWithoutServer, SourcesReportTheMissingDevice)
+{
+    TemporaryFolder folder;
+    setenv("PULSE_SERVER", ("unix:" + folder.file("none")).c_str(), 1);
+    Collector collected;
+    MicSource mic(collected.callback());
+    SystemTapSource system(collected.callback(), {getpid()});
+    HelperError micError = errorOf([&] { mic.start(); });
+    HelperError systemError = errorOf([&] { system.start(); });
+    EXPECT_EQ(micError.code, "unavailable");
+    EXPECT_EQ(micError.message, "nenhum microfone disponível");
+    EXPECT_EQ(systemError.code, "unavailable");
+    EXPECT_EQ(systemError.message, "sem dispositivo de saída de áudio");
+}
+
+TEST(SystemSoundMessages, StatusesAreSignedDecimals)
+{
+    EXPECT_EQ(tapRefusedMessage(-3),
+        "não foi possível capturar o som do computador (código -3); permita em Ajustes do Sistema > "
+        "Privacidade e Segurança > Gravação de Áudio do Sistema");
+    EXPECT_EQ(captureDeviceFailedMessage(-17), "falha ao criar o dispositivo de captura (código -17)");
+    EXPECT_EQ(captureStartFailedMessage(0), "falha ao iniciar a captura do sistema (código 0)");
+}
+
+}
