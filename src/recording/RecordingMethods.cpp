@@ -1,9 +1,12 @@
 #include "recording/RecordingMethods.h"
 
+#include "recording/RecordingSelfTest.h"
+
 namespace tarvio {
 
-void addRecordingMethods(Dispatcher&)
+void addRecordingMethods(Dispatcher& dispatcher)
 {
+    dispatcher.add("recording.selftest", recordingSelfTest);
 }
 
 }

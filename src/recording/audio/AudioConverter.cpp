@@ -1,5 +1,6 @@
 #include "recording/audio/AudioConverter.h"
 
+#include <cmath>
 #include <cstring>
 #include <soxr.h>
 
@@ -114,6 +115,14 @@ size_t AudioConverter::drain(float* out, size_t room, bool flush, std::optional<
     return written;
 }
 
+uint32_t AudioConverter::inputFramesFor(size_t outputFrames) const
+{
+    double frames = std::ceil(double(outputFrames) * input.sampleRate() / output.sampleRate());
+    if (!(frames < double(UINT32_MAX)))
+        return UINT32_MAX;
+    return static_cast<uint32_t>(frames);
+}
+
 ConversionStatus AudioConverter::convert(PcmBuffer& out, std::optional<std::string>& error, const InputProvider& provider)
 {
     error.reset();
@@ -133,7 +142,7 @@ ConversionStatus AudioConverter::convert(PcmBuffer& out, std::optional<std::stri
             break;
         }
         InputStatus inputStatus = InputStatus::noDataNow;
-        const PcmBuffer* next = provider(static_cast<uint32_t>(room - written), inputStatus);
+        const PcmBuffer* next = provider(inputFramesFor(room - written), inputStatus);
         if (inputStatus == InputStatus::haveData && next) {
             if (!(next->format() == input)) {
                 error = "formato de entrada diferente do conversor";

@@ -56,6 +56,8 @@ public:
 private:
     AudioConverter(const AudioFormat& input, const AudioFormat& output) : input(input), output(output) {}
 
+    // Input frames that would fill `outputFrames`: what a provider is asked for.
+    uint32_t inputFramesFor(size_t outputFrames) const;
     // Mono float samples of `buffer` appended to `pending`.
     void appendMono(const PcmBuffer& buffer);
     // Moves pending input through the resampler into `out`; returns frames written.
