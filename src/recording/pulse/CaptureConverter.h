@@ -1,14 +1,14 @@
 #pragma once
 
-#include "recording/audio/AudioConverter.h"
+#include "recording/StreamConverter.h"
 
 #include <memory>
 #include <vector>
 
 namespace tarvio::pulse {
 
-// Turns the server's interleaved float frames into the recording's 16 kHz
-// mono stream, keeping the resampler's state from one chunk to the next.
+// Hands the server's interleaved float frames to the source's stream
+// converter, which keeps its state from one chunk to the next.
 class CaptureConverter {
 public:
     // None when no converter exists for that layout.
@@ -17,11 +17,11 @@ public:
     std::vector<float> convert(const float* frames, size_t frameCount);
 
 private:
-    CaptureConverter(audio::AudioFormat input, std::unique_ptr<audio::AudioConverter> converter)
+    CaptureConverter(audio::AudioFormat input, std::unique_ptr<StreamConverter> converter)
         : input(input), converter(std::move(converter)) {}
 
     audio::AudioFormat input;
-    std::unique_ptr<audio::AudioConverter> converter;
+    std::unique_ptr<StreamConverter> converter;
 };
 
 }
