@@ -7,6 +7,8 @@
 #include "calendar/CalendarMethods.h"
 #include "desktop/DesktopMethods.h"
 #include "recording/RecordingMethods.h"
+#include "recording/pulse/LinuxMicrophoneAccess.h"
+#include "recording/pulse/PulseCaptureDevices.h"
 #include "speech/SpeechMethods.h"
 
 #include <csignal>
@@ -51,7 +53,9 @@ int main()
     addDesktopMethods(dispatcher);
     addCalendarMethods(dispatcher);
     addSpeechMethods(dispatcher);
-    addRecordingMethods(dispatcher);
+    pulse::PulseCaptureDevices captureDevices;
+    pulse::LinuxMicrophoneAccess microphoneAccess;
+    addRecordingMethods(dispatcher, captureDevices, microphoneAccess);
 
     RequestChannel(dispatcher).run(STDIN_FILENO, responses);
     std::fflush(responses);
