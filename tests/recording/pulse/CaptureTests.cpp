@@ -1,5 +1,6 @@
 #include "channel/HelperError.h"
 #include "recording/pulse/MicSource.h"
+#include "recording/WavFile.h"
 #include "recording/pulse/PulseServer.h"
 #include "recording/pulse/SystemTapSource.h"
 
@@ -74,10 +75,10 @@ TEST_F(CaptureTest, MicrophoneDeliversItsToneAtSixteenKilohertz)
 
 TEST_F(CaptureTest, SystemSoundCapturesWhatIsPlayed)
 {
-    writeTone(files.file("tone.wav"), 1000, 3);
+    writeTone((files / "tone.wav").string(), 1000, 3);
     SystemTapSource system(collected.callback(), {getpid()});
     system.start();
-    Player player(server, files.file("tone.wav"));
+    Player player(server, (files / "tone.wav").string());
     std::this_thread::sleep_for(1500ms);
     system.stop();
     auto samples = collected.take();
@@ -89,22 +90,22 @@ TEST_F(CaptureTest, SystemSoundCapturesWhatIsPlayed)
 
 TEST_F(CaptureTest, ExcludedPlayerIsLeftOutWhileOthersComeAndGo)
 {
-    writeTone(files.file("excluded.wav"), 600, 8);
-    writeTone(files.file("first.wav"), 1000, 1);
-    writeTone(files.file("second.wav"), 2500, 3);
-    writeTone(files.file("third.wav"), 1700, 3);
-    Player excluded(server, files.file("excluded.wav"));
+    writeTone((files / "excluded.wav").string(), 600, 8);
+    writeTone((files / "first.wav").string(), 1000, 1);
+    writeTone((files / "second.wav").string(), 2500, 3);
+    writeTone((files / "third.wav").string(), 1700, 3);
+    Player excluded(server, (files / "excluded.wav").string());
     std::this_thread::sleep_for(300ms);
     SystemTapSource system(collected.callback(), {getpid(), 999999, excluded.pid()});
     system.start();
     {
-        Player first(server, files.file("first.wav"));
+        Player first(server, (files / "first.wav").string());
         first.wait();
     }
     auto whileFirst = collected.take();
     // Two at once are captured apart and summed.
-    Player second(server, files.file("second.wav"));
-    Player third(server, files.file("third.wav"));
+    Player second(server, (files / "second.wav").string());
+    Player third(server, (files / "third.wav").string());
     std::this_thread::sleep_for(1500ms);
     system.stop();
     auto whileSecond = collected.take();
@@ -162,7 +163,7 @@ TEST_F(CaptureTest, MonitorStandingInForAMicrophoneIsRefused)
 TEST(CaptureWithoutServer, SourcesReportTheMissingDevice)
 {
     TemporaryFolder folder;
-    setenv("PULSE_SERVER", ("unix:" + folder.file("none")).c_str(), 1);
+    setenv("PULSE_SERVER", ("unix:" + (folder / "none").string()).c_str(), 1);
     Collector collected;
     MicSource mic(collected.callback());
     SystemTapSource system(collected.callback(), {getpid()});

@@ -89,20 +89,6 @@ std::string configuration(const std::string& socket)
 
 }
 
-TemporaryFolder::TemporaryFolder()
-{
-    char pattern[] = "/tmp/tarvio-test.XXXXXX";
-    if (!mkdtemp(pattern))
-        throw std::runtime_error("mkdtemp failed");
-    folder = pattern;
-}
-
-TemporaryFolder::~TemporaryFolder()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-}
-
 PulseServer::PulseServer()
 {
     char pattern[] = "/tmp/tarvio-pulse.XXXXXX";

@@ -58,16 +58,5 @@ void writeTone(const std::string& path, double frequency, double seconds);
 // The amplitude of `frequency` in 16 kHz samples (Goertzel filter).
 double toneAmplitude(const std::vector<float>& samples, double frequency, double rate = 16000);
 
-// A temporary folder removed with the object.
-class TemporaryFolder {
-public:
-    TemporaryFolder();
-    ~TemporaryFolder();
-    const std::string& path() const { return folder; }
-    std::string file(const std::string& name) const { return folder + "/" + name; }
-
-private:
-    std::string folder;
-};
 
 }
