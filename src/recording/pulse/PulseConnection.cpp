@@ -1,20 +1,11 @@
 #include "recording/pulse/PulseConnection.h"
 
 #include <charconv>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 namespace tarvio::pulse {
 
 namespace {
-
-// The client library must never print: the helper's stderr is not ours.
-void silenceLibraryLog()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { ::setenv("PULSE_LOG_TARGET", "null", 1); });
-}
 
 void signalLoop(pa_operation*, void* loop)
 {
@@ -45,7 +36,6 @@ SinkInput sinkInputOf(const pa_sink_input_info& info)
 
 std::unique_ptr<PulseConnection> PulseConnection::open(LostCallback onLost, const std::atomic<bool>* cancel)
 {
-    silenceLibraryLog();
     std::unique_ptr<PulseConnection> connection(new PulseConnection(std::move(onLost), cancel));
     connection->mainloop = pa_threaded_mainloop_new();
     if (!connection->mainloop)

@@ -19,6 +19,9 @@ int RecordStream::connect(const Request& request)
     if (!pa_sample_spec_valid(&spec) || !pa_channel_map_init_extend(&map, request.channels, PA_CHANNEL_MAP_DEFAULT))
         return -PA_ERR_INVALID;
     frameBytes = static_cast<uint32_t>(pa_frame_size(&spec));
+    channels = request.channels;
+    fragmentFrames = request.fragmentFrames;
+    gathered.reserve(size_t(fragmentFrames) * channels * 2);
     stream = pa_stream_new(connection.context(), request.name.c_str(), &spec, &map);
     if (!stream)
         return connection.lastStatus();
@@ -80,6 +83,21 @@ void RecordStream::stateChanged(pa_stream* stream, void* self)
     pa_threaded_mainloop_signal(record->connection.loop(), 0);
 }
 
+void RecordStream::gather(const float* frames, size_t frameCount)
+{
+    if (!onData || frameCount == 0)
+        return;
+    if (gathered.empty() && frameCount >= fragmentFrames) {
+        onData(frames, frameCount);
+        return;
+    }
+    gathered.insert(gathered.end(), frames, frames + frameCount * channels);
+    if (gathered.size() < fragmentFrames * channels)
+        return;
+    onData(gathered.data(), gathered.size() / channels);
+    gathered.clear();
+}
+
 void RecordStream::readable(pa_stream* stream, size_t, void* self)
 {
     auto* record = static_cast<RecordStream*>(self);
@@ -89,8 +107,8 @@ void RecordStream::readable(pa_stream* stream, size_t, void* self)
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
             return;
         // A hole (no data) is left to the recording's silence fill.
-        if (data && record->onData)
-            record->onData(static_cast<const float*>(data), bytes / record->frameBytes);
+        if (data)
+            record->gather(static_cast<const float*>(data), bytes / record->frameBytes);
         pa_stream_drop(stream);
     }
 }

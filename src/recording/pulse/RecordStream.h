@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tarvio::pulse {
 
@@ -11,7 +12,8 @@ namespace tarvio::pulse {
 // connection's lock (or the event thread); the callbacks run on the event thread.
 class RecordStream {
 public:
-    // Interleaved frames, valid only during the call.
+    // Interleaved frames, valid only during the call, in chunks of at least
+    // the requested fragment.
     using DataCallback = std::function<void(const float* frames, size_t frameCount)>;
     // The stream failed or was ended by the server after it was ready.
     using EndCallback = std::function<void()>;
@@ -44,12 +46,17 @@ public:
 private:
     static void stateChanged(pa_stream* stream, void* self);
     static void readable(pa_stream* stream, size_t bytes, void* self);
+    void gather(const float* frames, size_t frameCount);
 
     PulseConnection& connection;
     DataCallback onData;
     EndCallback onEnd;
     pa_stream* stream = nullptr;
     uint32_t frameBytes = 0;
+    uint32_t channels = 0;
+    size_t fragmentFrames = 0;
+    // The server hands over smaller pieces than it is asked for.
+    std::vector<float> gathered;
     bool wasReady = false;
     bool hasEnded = false;
 };

@@ -26,7 +26,13 @@ public:
         return [this](std::span<const float> block) {
             std::lock_guard guard(mutex);
             samples.insert(samples.end(), block.begin(), block.end());
+            ++blocks;
         };
+    }
+    size_t blockCount()
+    {
+        std::lock_guard guard(mutex);
+        return blocks;
     }
     std::vector<float> take()
     {
@@ -37,6 +43,7 @@ public:
 private:
     std::mutex mutex;
     std::vector<float> samples;
+    size_t blocks = 0;
 };
 
 template<typename Error>
@@ -63,8 +70,12 @@ TEST_F(CaptureTest, MicrophoneDeliversItsToneAtSixteenKilohertz)
     mic.start();
     std::this_thread::sleep_for(1500ms);
     mic.stop();
+    size_t blocks = collected.blockCount();
     auto samples = collected.take();
     EXPECT_NEAR(double(samples.size()), 1.5 * 16000, 0.35 * 16000);
+    // 4096 frames at 48 kHz are about 1365 samples at 16 kHz.
+    ASSERT_GT(blocks, 0u);
+    EXPECT_NEAR(double(samples.size()) / double(blocks), 1365, 300);
     double tone = toneAmplitude(samples, 440);
     EXPECT_GT(tone, 0.05);
     EXPECT_LT(toneAmplitude(samples, 1000), tone / 100);
