@@ -218,3 +218,12 @@ std::vector<SinkInput> PulseConnection::sinkInputs()
 }
 
 }
+
+#if defined(__SANITIZE_THREAD__)
+// The client library hands data between its threads with its own atomics,
+// built without the race detector, which therefore cannot see them.
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "race:libpulsecommon\nrace:libpulse.so\n";
+}
+#endif
