@@ -121,13 +121,21 @@ void PulseServer::launch()
 {
     daemon = spawn({"pulseaudio", "-n", "-F", folder + "/ci.pa", "--daemonize=no", "--exit-idle-time=-1",
                        "--disallow-exit", "--use-pid-file=no", "--log-target=file:" + folder + "/pulse.log"},
-        {{"HOME", folder + "/home"}, {"XDG_RUNTIME_DIR", folder + "/xdg"}});
+        // Off the session bus: servers started side by side would each
+        // claim the same bus name, and all but one give up.
+        {{"HOME", folder + "/home"}, {"XDG_RUNTIME_DIR", folder + "/xdg"},
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + folder + "/no-bus"}});
     for (int attempt = 0; attempt < 200; ++attempt) {
         if (WEXITSTATUS(reap(spawn({"pactl", "info"}, environment()))) == 0)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
-    throw std::runtime_error("pulseaudio did not start in " + folder);
+    std::ifstream log(folder + "/pulse.log");
+    std::string text((std::istreambuf_iterator<char>(log)), {});
+    int status = 0;
+    bool exited = waitpid(daemon, &status, WNOHANG) == daemon;
+    throw std::runtime_error("pulseaudio did not start in " + folder + (exited ? " (it exited)" : " (still running)")
+        + ": " + text.substr(text.size() > 1500 ? text.size() - 1500 : 0));
 }
 
 void PulseServer::kill()
