@@ -44,6 +44,12 @@ public:
             stream->close();
             throw internalError("falha ao abrir o microfone: " + std::string(pa_strerror(-status)));
         }
+        // A new default input (a headset plugged in) is followed by
+        // starting over on it.
+        defaultSource = defaults->source;
+        pa_context_set_subscribe_callback(connection->context(), &MicCapture::changed, this);
+        if (pa_operation* operation = pa_context_subscribe(connection->context(), PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
+            pa_operation_unref(operation);
     }
 
     ~MicCapture() override
@@ -52,6 +58,8 @@ public:
             return;
         {
             PulseConnection::Lock lock(*connection);
+            closing = true;
+            pa_context_set_subscribe_callback(connection->context(), nullptr, nullptr);
             stream->close();
         }
         connection.reset();
@@ -64,8 +72,27 @@ private:
         onSamples(block);
     }
 
+    static void changed(pa_context* context, pa_subscription_event_type_t type, uint32_t, void* self)
+    {
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SERVER)
+            return;
+        if (pa_operation* operation = pa_context_get_server_info(context, &MicCapture::serverInfo, self))
+            pa_operation_unref(operation);
+    }
+
+    static void serverInfo(pa_context*, const pa_server_info* info, void* self)
+    {
+        auto* capture = static_cast<MicCapture*>(self);
+        if (!info || capture->closing)
+            return;
+        if (!info->default_source_name || capture->defaultSource != info->default_source_name)
+            capture->lost();
+    }
+
     SamplesCallback onSamples;
     std::function<void()> lost;
+    std::string defaultSource;
+    bool closing = false;
     std::unique_ptr<CaptureConverter> converter;
     std::unique_ptr<PulseConnection> connection;
     std::unique_ptr<RecordStream> stream;

@@ -53,8 +53,11 @@ void ReopeningCapture::watch()
         guard.unlock();
         broken.reset();
         guard.lock();
-        while (!current) {
-            if (wake.wait_for(guard, retryInterval, [&] { return stopping; }))
+        // At once first (a new default device), then once a second.
+        for (bool first = true; !current; first = false) {
+            if (!first && wake.wait_for(guard, retryInterval, [&] { return stopping; }))
+                return;
+            if (stopping)
                 return;
             lost = false;
             guard.unlock();

@@ -151,6 +151,43 @@ TEST_F(CaptureTest, CaptureComesBackAfterTheServerRestarts)
     EXPECT_GT(toneAmplitude(collected.take(), 440), 0.05);
 }
 
+TEST_F(CaptureTest, NewDefaultDevicesAreFollowed)
+{
+    Collector computer;
+    MicSource mic(collected.callback());
+    SystemTapSource system(computer.callback(), {getpid()});
+    mic.start();
+    system.start();
+    std::this_thread::sleep_for(500ms);
+    // A second microphone built as the first one is.
+    server.pactl("load-module module-null-sink sink_name=othermicsink rate=44100 channels=1");
+    server.pactl("load-module module-sine sink=othermicsink frequency=880");
+    server.pactl("load-module module-remap-source source_name=othermic master=othermicsink.monitor");
+    server.pactl("load-module module-null-sink sink_name=othersink rate=44100 channels=2");
+    // Kept at a low latency as the test server's own devices are.
+    server.pactl("load-module module-loopback source=othersink.monitor sink=drain latency_msec=40 source_dont_move=1 sink_dont_move=1");
+    server.pactl("load-module module-loopback source=othermicsink.monitor sink=drain latency_msec=40 source_dont_move=1 sink_dont_move=1");
+    server.pactl("suspend-sink othersink 1; pactl suspend-sink othersink 0");
+    server.pactl("suspend-sink othermicsink 1; pactl suspend-sink othermicsink 0");
+    server.pactl("set-default-source othermic");
+    server.pactl("set-default-sink othersink");
+    std::this_thread::sleep_for(300ms);
+    collected.take();
+    computer.take();
+    writeTone((files / "tone.wav").string(), 1000, 3);
+    Player player(server, (files / "tone.wav").string());
+    std::this_thread::sleep_for(1500ms);
+    mic.stop();
+    system.stop();
+    auto micSamples = collected.take();
+    auto computerSamples = computer.take();
+    EXPECT_GT(micSamples.size(), 8000u);
+    EXPECT_GT(computerSamples.size(), 8000u);
+    EXPECT_GT(toneAmplitude(micSamples, 880), 0.05);
+    EXPECT_LT(toneAmplitude(micSamples, 440), toneAmplitude(micSamples, 880) / 20);
+    EXPECT_GT(toneAmplitude(computerSamples, 1000), 0.05);
+}
+
 TEST_F(CaptureTest, SourcesStopPromptlyWhenTheServerIsGone)
 {
     SystemTapSource system(collected.callback(), {getpid()});
