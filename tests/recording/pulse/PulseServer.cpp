@@ -143,10 +143,23 @@ void PulseServer::kill()
     if (daemon < 0)
         return;
     ::kill(daemon, SIGKILL);
+    ::kill(daemon, SIGCONT);
     reap(daemon);
     daemon = -1;
     std::error_code ignored;
     std::filesystem::remove(socketPath, ignored);
+}
+
+void PulseServer::freeze()
+{
+    if (daemon >= 0)
+        ::kill(daemon, SIGSTOP);
+}
+
+void PulseServer::thaw()
+{
+    if (daemon >= 0)
+        ::kill(daemon, SIGCONT);
 }
 
 void PulseServer::restart()

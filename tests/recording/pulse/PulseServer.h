@@ -22,6 +22,9 @@ public:
     void kill();
     // Starts it again on the same socket.
     void restart();
+    // Freezes and thaws the server (SIGSTOP, SIGCONT): a server that hangs.
+    void freeze();
+    void thaw();
 
     const std::string& socket() const { return socketPath; }
     std::string address() const { return "unix:" + socketPath; }

@@ -180,6 +180,22 @@ TEST_F(RecordingEndToEndTest, TheRecordingOutlivesTheAudioServer)
     EXPECT_EQ(stopped["durationMs"], int64_t(recording.samples.size()) * 1000 / 16000);
 }
 
+TEST_F(RecordingEndToEndTest, AHungAudioServerHoldsNoRequestUp)
+{
+    result(helper.call("recording.start", {{"path", file("rec.wav")}}));
+    std::this_thread::sleep_for(500ms);
+    server.freeze();
+    std::this_thread::sleep_for(1s);
+    auto asked = SteadyClock::now();
+    EXPECT_EQ(result(helper.call("recording.status"))["state"], "recording");
+    Json stopped = result(helper.call("recording.stop"));
+    EXPECT_LT(SteadyClock::now() - asked, 1s);
+    server.thaw();
+    EXPECT_NEAR(stopped["durationMs"].get<double>(), 1500, 300);
+    Recorded recording(file("rec.wav"));
+    EXPECT_EQ(recording.headerDataBytes(), recording.samples.size() * 2);
+}
+
 TEST_F(RecordingEndToEndTest, AKilledHelperLeavesAReadableFile)
 {
     result(helper.call("recording.start", {{"path", file("rec.wav")}, {"sources", "mic"}}));
