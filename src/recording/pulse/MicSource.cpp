@@ -18,7 +18,7 @@ public:
     MicCapture(SamplesCallback onSamples, std::function<void()> lost, const std::atomic<bool>& cancel)
         : onSamples(std::move(onSamples)), lost(std::move(lost))
     {
-        connection = PulseConnection::open(this->lost, &cancel);
+        connection = PulseConnection::open("tarvio.mic", this->lost, &cancel);
         if (!connection)
             throw noMicrophone();
         PulseConnection::Lock lock(*connection);

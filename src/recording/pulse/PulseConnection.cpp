@@ -34,12 +34,13 @@ SinkInput sinkInputOf(const pa_sink_input_info& info)
     return input;
 }
 
-std::unique_ptr<PulseConnection> PulseConnection::open(LostCallback onLost, const std::atomic<bool>* cancel)
+std::unique_ptr<PulseConnection> PulseConnection::open(const char* threadName, LostCallback onLost, const std::atomic<bool>* cancel)
 {
     std::unique_ptr<PulseConnection> connection(new PulseConnection(std::move(onLost), cancel));
     connection->mainloop = pa_threaded_mainloop_new();
     if (!connection->mainloop)
         return nullptr;
+    pa_threaded_mainloop_set_name(connection->mainloop, threadName);
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Tarvio");
     pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "tarvio.helper");

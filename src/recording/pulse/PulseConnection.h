@@ -47,7 +47,8 @@ public:
     using LostCallback = std::function<void()>;
 
     // None when no server answers in time or `cancel` is set meanwhile.
-    static std::unique_ptr<PulseConnection> open(LostCallback onLost, const std::atomic<bool>* cancel);
+    // `threadName` names the event thread (15 characters at most).
+    static std::unique_ptr<PulseConnection> open(const char* threadName, LostCallback onLost, const std::atomic<bool>* cancel);
     ~PulseConnection();
 
     PulseConnection(const PulseConnection&) = delete;

@@ -1,6 +1,7 @@
 #include "recording/pulse/ReopeningCapture.h"
 
 #include <chrono>
+#include <pthread.h>
 
 namespace tarvio::pulse {
 
@@ -41,6 +42,7 @@ void ReopeningCapture::markLost()
 void ReopeningCapture::watch()
 {
     constexpr auto retryInterval = std::chrono::seconds(1);
+    pthread_setname_np(pthread_self(), "tarvio.reopen");
     std::unique_lock guard(mutex);
     while (true) {
         wake.wait(guard, [&] { return lost || stopping; });

@@ -43,7 +43,7 @@ public:
         const std::atomic<bool>& cancel)
         : onSamples(std::move(onSamples)), excludePids(std::move(excludePids)), lost(std::move(lost))
     {
-        connection = PulseConnection::open(this->lost, &cancel);
+        connection = PulseConnection::open("tarvio.tap", this->lost, &cancel);
         if (!connection)
             throw noOutputDevice();
         PulseConnection::Lock lock(*connection);
