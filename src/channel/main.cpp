@@ -10,6 +10,8 @@
 #include "desktop/x11/RandrScreens.h"
 #include "desktop/x11/X11Clipboard.h"
 #include "recording/RecordingMethods.h"
+#include "recording/pulse/LinuxMicrophoneAccess.h"
+#include "recording/pulse/PulseCaptureDevices.h"
 #include "speech/SpeechMethods.h"
 #include "speech/pocketsphinx/PocketsphinxRecognition.h"
 
@@ -60,7 +62,9 @@ int main()
     UnavailableSpeechAnalysis speechAnalysis;
     pocketsphinx::PocketsphinxRecognition speechRecognition(pocketsphinx::ModelCatalog::standard());
     addSpeechMethods(dispatcher, speechAnalysis, speechRecognition);
-    addRecordingMethods(dispatcher);
+    pulse::PulseCaptureDevices captureDevices;
+    pulse::LinuxMicrophoneAccess microphoneAccess;
+    addRecordingMethods(dispatcher, captureDevices, microphoneAccess);
 
     RequestChannel(dispatcher).run(STDIN_FILENO, responses);
     std::fflush(responses);
