@@ -5,6 +5,7 @@
 #include "channel/Dispatcher.h"
 #include "channel/RequestChannel.h"
 #include "calendar/CalendarMethods.h"
+#include "calendar/vdir/VdirCalendarStore.h"
 #include "desktop/DesktopMethods.h"
 #include "recording/RecordingMethods.h"
 #include "speech/SpeechMethods.h"
@@ -43,13 +44,14 @@ int main()
 
     // isoPlain and isoFrac are constant-initialised before main runs; the
     // calendar store comes next and reads nothing until asked.
+    VdirCalendarStore calendarStore(VdirCalendarStore::userRoot());
 
     std::FILE* responses = takeResponseStream();
     std::setvbuf(responses, nullptr, _IOLBF, 0);
 
     Dispatcher dispatcher;
     addDesktopMethods(dispatcher);
-    addCalendarMethods(dispatcher);
+    addCalendarMethods(dispatcher, calendarStore);
     addSpeechMethods(dispatcher);
     addRecordingMethods(dispatcher);
 
