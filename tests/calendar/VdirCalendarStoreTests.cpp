@@ -291,10 +291,21 @@ TEST_F(VdirStore, ParsesOnlyChangedFilesAndSeesPeersEdits)
     vdir::writeFileAtomically(calendarFolder(), "e1.ics", timedEvent("e1", "X1", "20261115T120001Z"));
     writeText(calendarFolder() + "/new.ics", timedEvent("n", "Novo", "20261115T130000Z"));
     ::unlink((calendarFolder() + "/e4.ics").c_str());
+    // ...and one is rewritten in place.
+    writeText(calendarFolder() + "/e0.ics", timedEvent("e0", "Y0", "20261115T120000Z"));
     auto titles = starts(store.events(from, to));
-    EXPECT_EQ(titles, (std::vector<std::string> {"E0 2026-11-15T12:00:00Z", "E2 2026-11-15T12:00:02Z",
-                          "E3 2026-11-15T12:00:03Z", "Novo 2026-11-15T13:00:00Z", "X1 2026-11-15T12:00:01Z"}));
-    EXPECT_EQ(store.parsedFileCount(), parsed + 2);
+    EXPECT_EQ(titles, (std::vector<std::string> {"E2 2026-11-15T12:00:02Z", "E3 2026-11-15T12:00:03Z",
+                          "Novo 2026-11-15T13:00:00Z", "X1 2026-11-15T12:00:01Z", "Y0 2026-11-15T12:00:00Z"}));
+    EXPECT_EQ(store.parsedFileCount(), parsed + 3);
+    store.events(from, to);
+    EXPECT_EQ(store.parsedFileCount(), parsed + 3);
+
+    // A collection removed and made again is read afresh.
+    std::filesystem::remove_all(calendarFolder());
+    EXPECT_TRUE(store.events(from, to).empty());
+    std::filesystem::create_directories(calendarFolder());
+    writeText(calendarFolder() + "/back.ics", timedEvent("b", "Volta", "20261115T120000Z"));
+    EXPECT_EQ(starts(store.events(from, to)), std::vector<std::string> {"Volta 2026-11-15T12:00:00Z"});
 }
 
 TEST_F(VdirStore, IdentifiersNeverNameFilesOutsideTheStore)

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <thread>
 
 namespace tarvio {
@@ -233,22 +234,6 @@ void VdirCalendarStore::ensureLayout()
     ::nftw(building.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-const VdirCalendarStore::CachedFile* VdirCalendarStore::cachedFile(const std::string& path, const struct stat& status)
-{
-    CachedFile& entry = cache[path];
-    entry.seen = true;
-    if (entry.inode == status.st_ino && entry.size == status.st_size && entry.modified.tv_sec == status.st_mtim.tv_sec
-        && entry.modified.tv_nsec == status.st_mtim.tv_nsec && (entry.inode || entry.size))
-        return &entry;
-    std::string text;
-    entry.parsed = vdir::readWholeFile(path, text, largestItemFile) ? vdir::parseIcs(text) : vdir::ParsedFile {};
-    entry.inode = status.st_ino;
-    entry.size = status.st_size;
-    entry.modified = status.st_mtim;
-    ++parses;
-    return &entry;
-}
-
 std::vector<VdirCalendarStore::Collection> VdirCalendarStore::scan(EntityKind kind, bool withItems)
 {
     ensureLayout();
@@ -270,36 +255,12 @@ std::vector<VdirCalendarStore::Collection> VdirCalendarStore::scan(EntityKind ki
     if (!withItems)
         return collections;
 
-    std::string cachePrefix = folder + "/";
-    for (auto& [path, entry] : cache) {
-        if (path.compare(0, cachePrefix.size(), cachePrefix) == 0)
-            entry.seen = false;
-    }
+    std::set<std::string> present;
     for (auto& collection : collections) {
-        std::unique_ptr<DIR, DirectoryCloser> directory(::opendir(collection.path.c_str()));
-        if (!directory)
-            continue;
-        int descriptor = ::dirfd(directory.get());
-        std::vector<std::pair<std::string, struct stat>> found;
-        while (dirent* entry = ::readdir(directory.get())) {
-            std::string_view name = entry->d_name;
-            if (name[0] == '.' || name.size() <= 4 || name.substr(name.size() - 4) != ".ics")
-                continue;
-            struct stat status;
-            if (::fstatat(descriptor, entry->d_name, &status, 0) != 0 || !S_ISREG(status.st_mode))
-                continue;
-            found.emplace_back(std::string(name), status);
-        }
-        std::sort(found.begin(), found.end(), [](const auto& left, const auto& right) { return left.first < right.first; });
-        collection.files.reserve(found.size());
-        for (const auto& [name, status] : found) {
-            const CachedFile* file = cachedFile(collection.path + "/" + name, status);
-            collection.files.push_back({makeValidUtf8(name.substr(0, name.size() - 4)), file});
-        }
+        collection.files = &cache.files(collection.path);
+        present.insert(collection.path);
     }
-    std::erase_if(cache, [&](const auto& entry) {
-        return !entry.second.seen && entry.first.compare(0, cachePrefix.size(), cachePrefix) == 0;
-    });
+    cache.keepOnly(folder, present);
     return collections;
 }
 
@@ -331,11 +292,13 @@ std::vector<Event> VdirCalendarStore::events(Instant from, Instant to)
     Seconds end = std::chrono::ceil<std::chrono::seconds>(to).time_since_epoch().count();
     std::vector<Event> result;
     for (const auto& collection : scan(EntityKind::events, true)) {
-        for (const auto& file : collection.files) {
-            for (const auto& stored : file.file->parsed.events) {
+        for (const auto& file : *collection.files) {
+            for (const auto& stored : file.parsed.events) {
+                if (stored.start >= end || stored.lastEnd < start)
+                    continue;
                 vdir::expandEvent(stored, start, end, [&](Seconds first, Seconds last) {
                     result.push_back(eventOf(stored, collection.calendar,
-                        itemIdentifier(collection.calendar.identifier, file.name, stored.item), first, last));
+                        itemIdentifier(collection.calendar.identifier, file.stem, stored.item), first, last));
                 });
             }
         }
@@ -347,13 +310,13 @@ std::vector<Reminder> VdirCalendarStore::loadReminders(ReminderQuery query)
 {
     std::vector<Reminder> result;
     for (const auto& collection : scan(EntityKind::reminders, true)) {
-        for (const auto& file : collection.files) {
-            for (const auto& todo : file.file->parsed.todos) {
+        for (const auto& file : *collection.files) {
+            for (const auto& todo : file.parsed.todos) {
                 if ((query == ReminderQuery::completed && !todo.completed)
                     || (query == ReminderQuery::incomplete && todo.completed))
                     continue;
                 result.push_back(
-                    reminderOf(todo, collection.calendar, itemIdentifier(collection.calendar.identifier, file.name, todo.item)));
+                    reminderOf(todo, collection.calendar, itemIdentifier(collection.calendar.identifier, file.stem, todo.item)));
             }
         }
     }
@@ -420,11 +383,11 @@ Reminder VdirCalendarStore::saveReminder(const NewReminder& reminder)
 Reminder VdirCalendarStore::completeReminder(const Reminder& reminder)
 {
     for (const auto& collection : scan(EntityKind::reminders, true)) {
-        for (const auto& file : collection.files) {
-            for (const auto& todo : file.file->parsed.todos) {
-                if (itemIdentifier(collection.calendar.identifier, file.name, todo.item) != reminder.identifier)
+        for (const auto& file : *collection.files) {
+            for (const auto& todo : file.parsed.todos) {
+                if (itemIdentifier(collection.calendar.identifier, file.stem, todo.item) != reminder.identifier)
                     continue;
-                std::string name = file.name + ".ics";
+                std::string name = file.name;
                 std::string original;
                 if (!vdir::readWholeFile(collection.path + "/" + name, original, largestItemFile))
                     throw StoreError("não foi possível ler o lembrete: " + std::string(std::strerror(errno)));

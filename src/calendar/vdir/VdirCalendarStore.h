@@ -1,14 +1,9 @@
 #pragma once
 
 #include "calendar/CalendarStore.h"
-#include "calendar/vdir/IcsFile.h"
+#include "calendar/vdir/ItemCache.h"
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
-#include <ctime>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace tarvio {
@@ -38,37 +33,24 @@ public:
     Reminder completeReminder(const Reminder& reminder) override;
 
     // How many files have been parsed so far; unchanged files are not parsed again.
-    size_t parsedFileCount() const { return parses; }
+    size_t parsedFileCount() const { return cache.parseCount(); }
 
 private:
-    struct CachedFile {
-        ino_t inode = 0;
-        off_t size = 0;
-        timespec modified {};
-        bool seen = false;
-        vdir::ParsedFile parsed;
-    };
-    struct ItemFile {
-        std::string name; // the file name without .ics
-        const CachedFile* file;
-    };
     struct Collection {
         std::string path;
         Calendar calendar;
-        std::vector<ItemFile> files;
+        const std::vector<vdir::CachedItemFile>* files = nullptr;
     };
 
     std::string kindFolder(EntityKind kind) const;
     void ensureLayout();
     std::vector<Collection> scan(EntityKind kind, bool withItems);
-    const CachedFile* cachedFile(const std::string& path, const struct stat& status);
     std::vector<Reminder> loadReminders(ReminderQuery query);
     std::optional<Collection> collectionFor(EntityKind kind, const std::string& identifier);
 
     std::string root;
     bool layoutChecked = false;
-    std::unordered_map<std::string, CachedFile> cache;
-    size_t parses = 0;
+    vdir::ItemCache cache;
 };
 
 }
