@@ -110,8 +110,9 @@ TEST_F(EventMethods, CreateValidatesTitleStartAndEndInOrder)
          }) {
         auto outcome = call("calendar.create", params);
         EXPECT_EQ(outcome.code, code) << params;
-        if (!message.empty())
+        if (!message.empty()) {
             EXPECT_EQ(outcome.message, message) << params;
+        }
     }
     EXPECT_TRUE(store.savedEvents.empty());
 }

@@ -134,8 +134,9 @@ TEST_F(VdirStore, CreatedEventsAreWrittenInUtcAndReadBack)
     std::set<std::string> identifiers {listed[0].identifier, listed[1].identifier};
     EXPECT_EQ(identifiers, (std::set<std::string> {saved.identifier, holiday.identifier}));
     for (const auto& event : listed) {
-        if (event.identifier == saved.identifier)
+        if (event.identifier == saved.identifier) {
             EXPECT_EQ(event.title, timed.title);
+        }
     }
     // Ranges overlap, end exclusive.
     EXPECT_EQ(store.events(at("2026-11-15T14:00:00Z"), at("2026-11-15T15:00:00Z")).size(), 0u);
