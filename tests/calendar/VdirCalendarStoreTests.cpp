@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <dirent.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -360,7 +362,35 @@ TEST_F(VdirStore, FailedWritesLeaveNothingBehind)
         EXPECT_NE(std::string(error.what()).find("No such file"), std::string::npos) << error.what();
     }
 
+    // A write that fails half-way (here: past the file-size limit, as on a
+    // full disk) keeps the old file and leaves no temporary one.
     auto calendar = *store.defaultCalendar(EntityKind::events);
+    vdir::writeFileAtomically(calendarFolder(), "old.ics", timedEvent("old", "Antigo", "20261115T120000Z"));
+    auto before = folderNames(calendarFolder());
+    {
+        auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit original;
+        ::getrlimit(RLIMIT_FSIZE, &original);
+        rlimit tight = original;
+        tight.rlim_cur = 64;
+        ::setrlimit(RLIMIT_FSIZE, &tight);
+        std::string failure;
+        try {
+            vdir::writeFileAtomically(calendarFolder(), "old.ics", std::string(4096, 'x'));
+        } catch (const StoreError& error) {
+            failure = error.what();
+        }
+        EXPECT_THROW(store.saveEvent({calendar.identifier, std::string(200, 'e'), at("2026-11-15T12:00:00Z"),
+                         at("2026-11-15T13:00:00Z"), false, std::nullopt, std::nullopt, std::nullopt}),
+            StoreError);
+        ::setrlimit(RLIMIT_FSIZE, &original);
+        std::signal(SIGXFSZ, previous);
+        EXPECT_NE(failure.find("File too large"), std::string::npos) << failure;
+    }
+    EXPECT_EQ(folderNames(calendarFolder()), before);
+    EXPECT_EQ(starts(store.events(at("2026-11-15T00:00:00Z"), at("2026-11-16T00:00:00Z"))),
+        std::vector<std::string> {"Antigo 2026-11-15T12:00:00Z"});
+
     std::filesystem::remove_all(calendarFolder());
     EXPECT_THROW(store.saveEvent({calendar.identifier, "e", at("2026-11-15T12:00:00Z"), at("2026-11-15T13:00:00Z"),
                      false, std::nullopt, std::nullopt, std::nullopt}),
