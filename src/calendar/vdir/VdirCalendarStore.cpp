@@ -205,7 +205,9 @@ void VdirCalendarStore::requestFullAccess(EntityKind kind, AccessCompletion comp
 
 void VdirCalendarStore::ensureLayout()
 {
-    if (isDirectory(root))
+    // Anything already there, even a file, is the user's: never replaced.
+    struct stat status;
+    if (::lstat(root.c_str(), &status) == 0)
         return;
     // Built aside and renamed into place, so a crash leaves all or nothing.
     auto slash = root.rfind('/');

@@ -49,7 +49,6 @@ private:
     std::optional<Collection> collectionFor(EntityKind kind, const std::string& identifier);
 
     std::string root;
-    bool layoutChecked = false;
     vdir::ItemCache cache;
 };
 
