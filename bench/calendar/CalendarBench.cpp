@@ -138,13 +138,14 @@ double timeCommand(const std::string& command)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? elapsed : -1;
 }
 
-Timing timeKhal(const std::string& folder, const std::string& store, const std::string& range)
+// Cold: khal's first run on a fresh cache of its own; warm: the median of three more.
+Timing timeKhal(const std::string& folder, const std::string& store, const std::string& range, const std::string& cache)
 {
     std::string config = folder + "/khal.conf";
     write(config, "[calendars]\n[[bench]]\npath = " + store + "/calendars/bench\ntype = calendar\n[locale]\n"
         "dateformat = %Y-%m-%d\nlongdateformat = %Y-%m-%d\ntimeformat = %H:%M\n"
         "datetimeformat = %Y-%m-%d %H:%M\nlongdatetimeformat = %Y-%m-%d %H:%M\nlocal_timezone = " + zone + "\ndefault_timezone = " + zone + "\n");
-    std::string command = "HOME=" + folder + " XDG_DATA_HOME=" + folder + "/khal-data TZ=" + zone + " khal -c " + config
+    std::string command = "HOME=" + folder + " XDG_DATA_HOME=" + folder + "/" + cache + " TZ=" + zone + " khal -c " + config
         + " list " + range + " >/dev/null 2>&1";
     Timing timing;
     timing.cold = timeCommand(command);
@@ -182,8 +183,8 @@ int main(int argc, char** argv)
     long weekResident = 0, yearResident = 0;
     Timing helperWeek = timeHelper(folder + "/share", week, weekResident);
     Timing helperYear = timeHelper(folder + "/share", year, yearResident);
-    Timing khalWeek = timeKhal(folder, store, "2026-06-01 7d");
-    Timing khalYear = timeKhal(folder, store, "2026-01-01 365d");
+    Timing khalWeek = timeKhal(folder, store, "2026-06-01 7d", "khal-week");
+    Timing khalYear = timeKhal(folder, store, "2026-01-01 365d", "khal-year");
 
     std::printf("\n%-22s %10s %10s %10s\n", "calendar.events", "cold ms", "warm ms", "events");
     std::printf("%-22s %10.1f %10.2f %10zu\n", "helper, one week", helperWeek.cold, helperWeek.warm, helperWeek.events);
