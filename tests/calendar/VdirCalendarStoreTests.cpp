@@ -7,6 +7,7 @@
 #include <csignal>
 #include <dirent.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -400,13 +401,33 @@ TEST_F(VdirStore, FailedWritesLeaveNothingBehind)
 
 TEST_F(VdirStore, StatusFollowsTheFileSystem)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root reads and writes every folder";
     touchLayout();
-    ::chmod((root + "/reminders").c_str(), 0300);
-    EXPECT_EQ(store.authorizationStatus(EntityKind::reminders), authorization::writeOnly);
-    ::chmod((root + "/reminders").c_str(), 0500);
-    EXPECT_EQ(store.authorizationStatus(EntityKind::reminders), authorization::denied);
-    ::chmod((root + "/reminders").c_str(), 0700);
-    EXPECT_EQ(store.authorizationStatus(EntityKind::reminders), authorization::fullAccess);
+    std::string folder = root + "/reminders";
+    // Root reads and writes everything: the status is read by a child that
+    // runs as an ordinary user owning the folder.
+    uid_t user = ::geteuid() == 0 ? 65534 : ::geteuid();
+    for (const std::string& path : {data.path, data.path + "/share", root})
+        ::chmod(path.c_str(), 0711);
+    if (::geteuid() == 0)
+        ASSERT_EQ(::chown(folder.c_str(), user, user), 0);
+    struct Case {
+        mode_t mode;
+        int status;
+    };
+    for (auto [mode, status] : std::vector<Case> {{0700, authorization::fullAccess}, {0300, authorization::writeOnly},
+             {0500, authorization::denied}, {0000, authorization::denied}}) {
+        ::chmod(folder.c_str(), mode);
+        pid_t child = ::fork();
+        if (child == 0) {
+            if (::geteuid() == 0 && (::setgid(user) != 0 || ::setuid(user) != 0))
+                ::_exit(100);
+            ::_exit(store.authorizationStatus(EntityKind::reminders));
+        }
+        int result = 0;
+        ::waitpid(child, &result, 0);
+        ASSERT_TRUE(WIFEXITED(result));
+        EXPECT_EQ(WEXITSTATUS(result), status) << "mode " << std::oct << mode;
+    }
+    ::chmod(folder.c_str(), 0700);
+    EXPECT_EQ(store.authorizationStatus(EntityKind::events), authorization::fullAccess);
 }
