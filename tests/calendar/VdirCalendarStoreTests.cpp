@@ -1,5 +1,6 @@
 #include "calendar/TemporaryFolder.h"
 #include "calendar/vdir/AtomicFile.h"
+#include "calendar/vdir/IcsFile.h"
 #include "calendar/vdir/VdirCalendarStore.h"
 
 #include <gtest/gtest.h>
@@ -430,4 +431,34 @@ TEST_F(VdirStore, StatusFollowsTheFileSystem)
     }
     ::chmod(folder.c_str(), 0700);
     EXPECT_EQ(store.authorizationStatus(EntityKind::events), authorization::fullAccess);
+}
+
+TEST(Recurrence, SkippingAheadGivesTheSameOccurrencesAsWalkingFromTheStart)
+{
+    ::setenv("TZ", "America/Sao_Paulo", 1);
+    ::tzset();
+    auto seconds = [](const std::string& text) {
+        return std::chrono::floor<std::chrono::seconds>(at(text)).time_since_epoch().count();
+    };
+    for (std::string rule : {"FREQ=DAILY;INTERVAL=3", "FREQ=WEEKLY;BYDAY=MO,WE,FR", "FREQ=WEEKLY;INTERVAL=2;BYDAY=TU",
+             "FREQ=MONTHLY;BYDAY=2TU", "FREQ=MONTHLY;BYMONTHDAY=30", "FREQ=MONTHLY;INTERVAL=2",
+             "FREQ=YEARLY;INTERVAL=3;BYMONTH=11", "FREQ=DAILY;INTERVAL=3;BYDAY=MO", "FREQ=MONTHLY;BYDAY=-1FR",
+             "FREQ=YEARLY;BYMONTH=11;BYDAY=4TH", "FREQ=HOURLY;INTERVAL=7", "FREQ=DAILY;UNTIL=20261110T000000Z"}) {
+        for (std::string start : {"DTSTART:20200114T093000Z", "DTSTART;TZID=America/New_York:20200114T093000",
+                 "DTSTART;VALUE=DATE:20200114"}) {
+            auto parsed = vdir::parseIcs("BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nUID:r\r\n" + start
+                + "\r\nDURATION:PT2H\r\nRRULE:" + rule + "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+            ASSERT_EQ(parsed.events.size(), 1u);
+            const auto& event = parsed.events[0];
+            vdir::Seconds from = seconds("2026-11-01T00:00:00Z"), to = seconds("2026-12-01T00:00:00Z");
+            std::vector<std::pair<vdir::Seconds, vdir::Seconds>> skipped, walked;
+            vdir::expandEvent(event, from, to, [&](auto first, auto last) { skipped.emplace_back(first, last); });
+            vdir::expandEvent(event, seconds("2019-01-01T00:00:00Z"), to, [&](auto first, auto last) {
+                if (last > from)
+                    walked.emplace_back(first, last);
+            });
+            EXPECT_EQ(skipped, walked) << rule << " " << start;
+            EXPECT_FALSE(walked.empty() && rule.find("UNTIL") == std::string::npos) << rule << " " << start;
+        }
+    }
 }

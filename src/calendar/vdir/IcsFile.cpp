@@ -167,7 +167,13 @@ void walkRule(const StoredEvent::Recurrence& recurrence, std::optional<Seconds> 
     icalrecur_iterator* iterator = icalrecur_iterator_new(*recurrence.rule, recurrence.firstStart);
     if (!iterator)
         return;
-    if (skipTo && recurrence.rule->count == 0) {
+    // libical can start a rule late only where the phase does not depend on
+    // the count of steps so far: no COUNT, no INTERVAL, a day or longer.
+    const auto& rule = *recurrence.rule;
+    bool canSkip = rule.count == 0 && rule.interval <= 1
+        && (rule.freq == ICAL_DAILY_RECURRENCE || rule.freq == ICAL_WEEKLY_RECURRENCE
+            || rule.freq == ICAL_MONTHLY_RECURRENCE || rule.freq == ICAL_YEARLY_RECURRENCE);
+    if (skipTo && canSkip) {
         icaltimetype start = fromSeconds(*skipTo, recurrence.firstStart.is_date, recurrence.zone, isUtc(recurrence.firstStart));
         if (icaltime_compare(start, recurrence.firstStart) > 0)
             icalrecur_iterator_set_start(iterator, start);
