@@ -159,24 +159,63 @@ icaltimetype fromSeconds(Seconds seconds, bool isDate, const icaltimezone* zone,
     return time;
 }
 
-// Runs the rule from its first start (or from `skipTo` when it can) until
-// `visit` returns false or the rule ends.
+long dayNumber(const icaltimetype& time)
+{
+    using namespace std::chrono;
+    return sys_days(year_month_day(year(time.year), month(static_cast<unsigned>(time.month)),
+                        day(static_cast<unsigned>(time.day))))
+        .time_since_epoch()
+        .count();
+}
+
+// Where a rule may start late so that it still yields the occurrences from
+// `target` on: a whole number of intervals after its first start, which keeps
+// the rule's phase. None where the rule must be walked from its start.
+std::optional<icaltimetype> lateStart(const StoredEvent::Recurrence& recurrence, Seconds target)
+{
+    const auto& rule = *recurrence.rule;
+    const icaltimetype& first = recurrence.firstStart;
+    if (rule.count != 0)
+        return std::nullopt;
+    icaltimetype wanted = fromSeconds(target, first.is_date, recurrence.zone, isUtc(first));
+    if (icaltime_compare(wanted, first) <= 0)
+        return std::nullopt;
+    long interval = std::max<long>(1, rule.interval);
+    icaltimetype start = first;
+    switch (rule.freq) {
+    case ICAL_DAILY_RECURRENCE:
+    case ICAL_WEEKLY_RECURRENCE: {
+        long period = (rule.freq == ICAL_DAILY_RECURRENCE ? 1 : 7) * interval;
+        long steps = (dayNumber(wanted) - dayNumber(first)) / period;
+        if (steps <= 0 || steps * period > std::numeric_limits<int>::max())
+            return std::nullopt;
+        icaltime_adjust(&start, static_cast<int>(steps * period), 0, 0, 0);
+        return start;
+    }
+    case ICAL_MONTHLY_RECURRENCE:
+    case ICAL_YEARLY_RECURRENCE:
+        // Month lengths make later anchors drift; walking months is cheap.
+        if (interval != 1)
+            return std::nullopt;
+        return wanted;
+    default:
+        // libical loses the phase of rules shorter than a day when started
+        // late; they are walked from their start (bounded by maximumSteps).
+        return std::nullopt;
+    }
+}
+
+// Runs the rule from its first start (or from near `skipTo` when it can)
+// until `visit` returns false or the rule ends.
 template <typename Visit>
 void walkRule(const StoredEvent::Recurrence& recurrence, std::optional<Seconds> skipTo, Visit visit)
 {
     icalrecur_iterator* iterator = icalrecur_iterator_new(*recurrence.rule, recurrence.firstStart);
     if (!iterator)
         return;
-    // libical can start a rule late only where the phase does not depend on
-    // the count of steps so far: no COUNT, no INTERVAL, a day or longer.
-    const auto& rule = *recurrence.rule;
-    bool canSkip = rule.count == 0 && rule.interval <= 1
-        && (rule.freq == ICAL_DAILY_RECURRENCE || rule.freq == ICAL_WEEKLY_RECURRENCE
-            || rule.freq == ICAL_MONTHLY_RECURRENCE || rule.freq == ICAL_YEARLY_RECURRENCE);
-    if (skipTo && canSkip) {
-        icaltimetype start = fromSeconds(*skipTo, recurrence.firstStart.is_date, recurrence.zone, isUtc(recurrence.firstStart));
-        if (icaltime_compare(start, recurrence.firstStart) > 0)
-            icalrecur_iterator_set_start(iterator, start);
+    if (skipTo) {
+        if (auto start = lateStart(recurrence, *skipTo))
+            icalrecur_iterator_set_start(iterator, *start);
     }
     for (int step = 0; step < maximumSteps; ++step) {
         icaltimetype time = icalrecur_iterator_next(iterator);
