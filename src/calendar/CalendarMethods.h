@@ -1,9 +1,11 @@
 #pragma once
 
+#include "calendar/CalendarStore.h"
 #include "channel/Dispatcher.h"
 
 namespace tarvio {
 
-void addCalendarMethods(Dispatcher& dispatcher);
+// The calendar and reminder methods, all served by `store`.
+void addCalendarMethods(Dispatcher& dispatcher, CalendarStore& store);
 
 }

@@ -5,6 +5,7 @@
 #include "channel/Dispatcher.h"
 #include "channel/RequestChannel.h"
 #include "calendar/CalendarMethods.h"
+#include "calendar/vdir/VdirCalendarStore.h"
 #include "desktop/DesktopMethods.h"
 #include "desktop/sysfs/SysfsThermalSensors.h"
 #include "desktop/x11/RandrScreens.h"
@@ -49,6 +50,7 @@ int main()
 
     // isoPlain and isoFrac are constant-initialised before main runs; the
     // calendar store comes next and reads nothing until asked.
+    VdirCalendarStore calendarStore(VdirCalendarStore::userRoot());
 
     std::FILE* responses = takeResponseStream();
     std::setvbuf(responses, nullptr, _IOLBF, 0);
@@ -58,7 +60,7 @@ int main()
     X11Clipboard clipboard;
     SysfsThermalSensors sensors("/sys");
     addDesktopMethods(dispatcher, screens, clipboard, sensors);
-    addCalendarMethods(dispatcher);
+    addCalendarMethods(dispatcher, calendarStore);
     UnavailableSpeechAnalysis speechAnalysis;
     pocketsphinx::PocketsphinxRecognition speechRecognition(pocketsphinx::ModelCatalog::standard());
     addSpeechMethods(dispatcher, speechAnalysis, speechRecognition);

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tarvio {
+
+// Without leading and trailing space separators (Zs), line and paragraph
+// separators, U+0009 to U+000D and U+0085.
+std::string trimWhitespacesAndNewlines(std::string_view text);
+// Without leading and trailing space separators (Zs) and tabs; line breaks stay.
+std::string trimWhitespaces(std::string_view text);
+// User-perceived characters (extended grapheme clusters).
+size_t characterCount(std::string_view text);
+// Equal once both are in Unicode normal form C.
+bool canonicallyEqual(std::string_view left, std::string_view right);
+
+}
