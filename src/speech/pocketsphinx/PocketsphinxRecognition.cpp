@@ -1,6 +1,7 @@
 #include "speech/pocketsphinx/PocketsphinxRecognition.h"
 
 #include "recording/audio/AudioConverter.h"
+#include "speech/AudioPayload.h"
 
 #include <cmath>
 #include <thread>
@@ -127,16 +128,8 @@ bool modelSamples(const audio::PcmBuffer& buffer, std::vector<int16_t>& samples,
         error = "falha ao criar conversor de áudio";
         return false;
     }
-    bool handedOver = false;
-    auto provider = [&](uint32_t, audio::InputStatus& status) -> const audio::PcmBuffer* {
-        if (handedOver) {
-            status = audio::InputStatus::endOfStream;
-            return nullptr;
-        }
-        handedOver = true;
-        status = audio::InputStatus::haveData;
-        return &buffer;
-    };
+    // One provider for every block, so the buffer is handed over once.
+    audio::InputProvider provider = OneShotInput(buffer);
     // Block by block, so the converter's output never needs one huge buffer.
     for (;;) {
         std::optional<std::string> failure;
