@@ -3,6 +3,7 @@
 
 #include "channel/Dates.h"
 #include "channel/Dispatcher.h"
+#include "channel/Module.h"
 #include "channel/RequestChannel.h"
 #include "calendar/CalendarMethods.h"
 #include "calendar/vdir/VdirCalendarStore.h"
@@ -10,11 +11,6 @@
 #include "desktop/sysfs/SysfsThermalSensors.h"
 #include "desktop/x11/RandrScreens.h"
 #include "desktop/x11/X11Clipboard.h"
-#include "recording/RecordingMethods.h"
-#include "recording/pulse/LinuxMicrophoneAccess.h"
-#include "recording/pulse/PulseCaptureDevices.h"
-#include "speech/SpeechMethods.h"
-#include "speech/pocketsphinx/PocketsphinxRecognition.h"
 
 #include <csignal>
 #include <cstdio>
@@ -22,6 +18,16 @@
 #include <unistd.h>
 
 using namespace tarvio;
+
+#if defined(__SANITIZE_THREAD__)
+// The race detector reads its suppressions from the executable only. The
+// audio client library, loaded with the recording module, hands data between
+// its threads with its own atomics, built without the detector.
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "race:libpulsecommon\nrace:libpulse.so\n";
+}
+#endif
 
 namespace {
 
@@ -61,12 +67,12 @@ int main()
     SysfsThermalSensors sensors("/sys");
     addDesktopMethods(dispatcher, screens, clipboard, sensors);
     addCalendarMethods(dispatcher, calendarStore);
-    UnavailableSpeechAnalysis speechAnalysis;
-    pocketsphinx::PocketsphinxRecognition speechRecognition(pocketsphinx::ModelCatalog::standard());
-    addSpeechMethods(dispatcher, speechAnalysis, speechRecognition);
-    pulse::PulseCaptureDevices captureDevices;
-    pulse::LinuxMicrophoneAccess microphoneAccess;
-    addRecordingMethods(dispatcher, captureDevices, microphoneAccess);
+    // Speech and recording load their libraries (the recognizer, the audio
+    // client) on their first request, which keeps start-up fast and small.
+    dispatcher.addDeferred({"speech.status", "speech.transcribe"}, [](Dispatcher& target) { loadModule("speech", target); });
+    dispatcher.addDeferred({"recording.permission", "recording.start", "recording.pause", "recording.resume",
+                               "recording.stop", "recording.status", "recording.selftest"},
+        [](Dispatcher& target) { loadModule("recording", target); });
 
     RequestChannel(dispatcher).run(STDIN_FILENO, responses);
     std::fflush(responses);

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "channel/Dispatcher.h"
+
+#include <string>
+
+namespace tarvio {
+
+// Loads modules/libtarvio-<name>.so beside the executable and calls its
+// `tarvioAddMethods(Dispatcher&)`, which adds the module's handlers. Throws
+// "internal" when the module cannot be loaded. Modules stay loaded.
+void loadModule(const std::string& name, Dispatcher& dispatcher);
+
+// What a module exports.
+using AddModuleMethods = void (*)(Dispatcher&);
+inline constexpr const char* addModuleMethodsSymbol = "tarvioAddMethods";
+
+}
