@@ -12,7 +12,7 @@ namespace {
 class CalendarEndToEnd : public ::testing::Test {
 protected:
     TemporaryFolder data;
-    HelperProcess helper {{{"XDG_DATA_HOME", data.path}, {"TZ", "America/Sao_Paulo"}}};
+    HelperProcess helper {{{"XDG_DATA_HOME", data.path.string()}, {"TZ", "America/Sao_Paulo"}}};
 };
 
 }
@@ -21,7 +21,7 @@ TEST_F(CalendarEndToEnd, EveryMethodAnswersOnARealStore)
 {
     auto status = helper.call("calendar.authStatus");
     EXPECT_EQ(status["result"], (Json {{"events", "fullAccess"}, {"reminders", "fullAccess"}}));
-    EXPECT_FALSE(tarvio::testing::exists(data.path + "/tarvio")) << "the store was created before first use";
+    EXPECT_FALSE(tarvio::testing::exists(data.path.string() + "/tarvio")) << "the store was created before first use";
     EXPECT_EQ(helper.call("calendar.requestAccess", {{"kind", "events"}})["result"],
         Json::parse(R"({"events": {"granted": true, "error": null}})"));
 

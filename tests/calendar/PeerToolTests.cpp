@@ -22,16 +22,16 @@ class PeerTools : public ::testing::Test {
 protected:
     PeerTools()
     {
-        std::string store = data.path + "/tarvio";
-        writeText(peers.path + "/khal.conf",
+        std::string store = data.path.string() + "/tarvio";
+        writeText(peers.path.string() + "/khal.conf",
             "[calendars]\n[[tarvio]]\npath = " + store + "/calendars/calendario\ntype = calendar\n"
             "[locale]\ntimeformat = %H:%M\ndateformat = %Y-%m-%d\nlongdateformat = %Y-%m-%d\n"
             "datetimeformat = %Y-%m-%d %H:%M\nlongdatetimeformat = %Y-%m-%d %H:%M\n"
             "local_timezone = America/Sao_Paulo\ndefault_timezone = America/Sao_Paulo\n"
             "[default]\ndefault_calendar = tarvio\n");
-        writeText(peers.path + "/todoman.py",
+        writeText(peers.path.string() + "/todoman.py",
             "path = \"" + store + "/reminders/*\"\ndate_format = \"%Y-%m-%d\"\ntime_format = \"%H:%M\"\n"
-            "default_list = \"Lembretes\"\ncache_path = \"" + peers.path + "/todoman.sqlite\"\n");
+            "default_list = \"Lembretes\"\ncache_path = \"" + peers.path.string() + "/todoman.sqlite\"\n");
         // First use creates the two collections the peers are pointed at.
         helper.call("calendar.calendars");
     }
@@ -39,8 +39,8 @@ protected:
     // Runs a peer with its own data folder and the helper's zone; its standard output.
     std::string run(const std::string& command)
     {
-        std::string line = "cd " + peers.path + " && HOME=" + peers.path + " XDG_DATA_HOME=" + peers.path
-            + "/data XDG_CONFIG_HOME=" + peers.path + "/config TZ=America/Sao_Paulo " + command + " 2>/dev/null";
+        std::string line = "cd " + peers.path.string() + " && HOME=" + peers.path.string() + " XDG_DATA_HOME=" + peers.path.string()
+            + "/data XDG_CONFIG_HOME=" + peers.path.string() + "/config TZ=America/Sao_Paulo " + command + " 2>/dev/null";
         std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(line.c_str(), "r"), ::pclose);
         std::string output;
         std::array<char, 4096> buffer;
@@ -53,7 +53,7 @@ protected:
 
     TemporaryFolder data;
     TemporaryFolder peers;
-    HelperProcess helper {{{"XDG_DATA_HOME", data.path}, {"TZ", "America/Sao_Paulo"}}};
+    HelperProcess helper {{{"XDG_DATA_HOME", data.path.string()}, {"TZ", "America/Sao_Paulo"}}};
 };
 
 Instant at(const std::string& text)

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "support/TemporaryFolder.h"
+
 #include <cstdlib>
 #include <fstream>
-#include <ftw.h>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -10,26 +11,7 @@
 
 namespace tarvio::testing {
 
-// A private folder under /tmp, removed with everything in it.
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        std::string pattern = "/tmp/tarvio-calendar.XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp");
-        path = pattern;
-    }
-    ~TemporaryFolder()
-    {
-        ::nftw(path.c_str(), [](const char* entry, const struct stat*, int, FTW*) { return ::remove(entry); }, 16,
-            FTW_DEPTH | FTW_PHYS);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-    std::string path;
-};
+using tarvio::testing::TemporaryFolder;
 
 inline void writeText(const std::string& path, const std::string& text)
 {

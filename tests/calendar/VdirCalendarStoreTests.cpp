@@ -79,7 +79,7 @@ protected:
     void touchLayout() { store.calendars(EntityKind::events); }
 
     TemporaryFolder data;
-    std::string root = data.path + "/share/tarvio";
+    std::string root = data.path.string() + "/share/tarvio";
     VdirCalendarStore store {root};
 };
 
@@ -88,7 +88,7 @@ protected:
 TEST_F(VdirStore, FirstUseCreatesTheTwoDefaultCollections)
 {
     EXPECT_EQ(store.authorizationStatus(EntityKind::events), authorization::fullAccess);
-    EXPECT_FALSE(exists(data.path + "/share")) << "reading the status created the store";
+    EXPECT_FALSE(exists(data.path.string() + "/share")) << "reading the status created the store";
 
     auto calendars = store.calendars(EntityKind::events);
     ASSERT_EQ(calendars.size(), 1u);
@@ -100,7 +100,7 @@ TEST_F(VdirStore, FirstUseCreatesTheTwoDefaultCollections)
     ASSERT_EQ(lists.size(), 1u);
     EXPECT_EQ(lists[0].title, "Lembretes");
     EXPECT_EQ(store.defaultCalendar(EntityKind::reminders)->identifier, lists[0].identifier);
-    EXPECT_EQ(folderNames(data.path + "/share"), std::vector<std::string> {"tarvio"});
+    EXPECT_EQ(folderNames(data.path.string() + "/share"), std::vector<std::string> {"tarvio"});
 
     // A user who removed a default keeps it removed.
     std::filesystem::remove_all(calendarFolder());
@@ -319,7 +319,7 @@ TEST_F(VdirStore, IdentifiersNeverNameFilesOutsideTheStore)
     Reminder saved = store.saveReminder({list.identifier, "a", std::nullopt, std::nullopt, std::nullopt});
     Event event = store.saveEvent({store.defaultCalendar(EntityKind::events)->identifier, "e", at("2026-11-15T12:00:00Z"),
         at("2026-11-15T13:00:00Z"), false, std::nullopt, std::nullopt, std::nullopt});
-    writeText(data.path + "/outside.ics", calendarFile("BEGIN:VTODO\r\nUID:o\r\nSUMMARY:Fora\r\nEND:VTODO\r\n"));
+    writeText(data.path.string() + "/outside.ics", calendarFile("BEGIN:VTODO\r\nUID:o\r\nSUMMARY:Fora\r\nEND:VTODO\r\n"));
 
     std::string name = saved.identifier.substr(saved.identifier.rfind('/') + 1);
     for (const std::string& identifier : std::vector<std::string> {event.identifier, "../../../outside",
@@ -332,7 +332,7 @@ TEST_F(VdirStore, IdentifiersNeverNameFilesOutsideTheStore)
     Reminder forged = saved;
     forged.identifier = "../../../outside";
     EXPECT_THROW(store.completeReminder(forged), StoreError);
-    EXPECT_EQ(readText(data.path + "/outside.ics").find("COMPLETED"), std::string::npos);
+    EXPECT_EQ(readText(data.path.string() + "/outside.ics").find("COMPLETED"), std::string::npos);
 }
 
 TEST_F(VdirStore, FilesWithSeveralTodosGiveOneReminderEach)
@@ -407,7 +407,7 @@ TEST_F(VdirStore, StatusFollowsTheFileSystem)
     // Root reads and writes everything: the status is read by a child that
     // runs as an ordinary user owning the folder.
     uid_t user = ::geteuid() == 0 ? 65534 : ::geteuid();
-    for (const std::string& path : {data.path, data.path + "/share", root})
+    for (const std::string& path : {data.path.string(), data.path.string() + "/share", root})
         ::chmod(path.c_str(), 0711);
     if (::geteuid() == 0)
         ASSERT_EQ(::chown(folder.c_str(), user, user), 0);

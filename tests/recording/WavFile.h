@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TemporaryFolder.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -30,19 +32,6 @@ inline std::vector<int16_t> wavSamples(const std::vector<uint8_t>& bytes)
     return samples;
 }
 
-// A folder of its own for one test, removed afterwards.
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarvio-recording.XXXXXX").string();
-        folder = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryFolder() { std::filesystem::remove_all(folder); }
-    std::filesystem::path operator/(const std::string& name) const { return folder / name; }
-
-private:
-    std::filesystem::path folder;
-};
+using tarvio::testing::TemporaryFolder;
 
 }

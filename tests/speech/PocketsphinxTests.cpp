@@ -1,4 +1,5 @@
 #include "speech/pocketsphinx/Decoder.h"
+#include "support/TemporaryFolder.h"
 #include "speech/pocketsphinx/ModelCatalog.h"
 #include "speech/pocketsphinx/VocabularyModel.h"
 
@@ -13,16 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "tarvio-models-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryFolder() { fs::remove_all(path); }
-    fs::path path;
-};
+using tarvio::testing::TemporaryFolder;
 
 void touch(const fs::path& file)
 {

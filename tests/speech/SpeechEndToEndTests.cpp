@@ -3,6 +3,7 @@
 // command-line decoder on the same files.
 
 #include "support/HelperProcess.h"
+#include "support/TemporaryFolder.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -56,16 +57,7 @@ std::string base64(const std::vector<float>& samples)
     return text;
 }
 
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "tarvio-speech-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryFolder() { fs::remove_all(path); }
-    fs::path path;
-};
+using tarvio::testing::TemporaryFolder;
 
 // What pocketsphinx_batch, which decodes each file as one utterance as the
 // helper does, makes of the clip with the helper's search settings.
