@@ -4,7 +4,7 @@
 #include "recording/Mixer.h"
 #include "recording/RecordingSelfTest.h"
 #include "recording/StreamConverter.h"
-#include "recording/ToneAnalysis.h"
+#include "audio/ToneAnalysis.h"
 
 #include <benchmark/benchmark.h>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recording/audio/AudioConverter.h"
+#include "audio/AudioConverter.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "channel/Json.h"
-#include "recording/audio/AudioConverter.h"
-#include "recording/audio/AudioFormat.h"
-#include "recording/audio/PcmBuffer.h"
+#include "audio/AudioConverter.h"
+#include "audio/AudioFormat.h"
+#include "audio/PcmBuffer.h"
 
 #include <memory>
 #include <optional>

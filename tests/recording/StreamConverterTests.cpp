@@ -1,5 +1,5 @@
 #include "recording/StreamConverter.h"
-#include "recording/ToneAnalysis.h"
+#include "audio/ToneAnalysis.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

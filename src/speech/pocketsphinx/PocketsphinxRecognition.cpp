@@ -1,6 +1,6 @@
 #include "speech/pocketsphinx/PocketsphinxRecognition.h"
 
-#include "recording/audio/AudioConverter.h"
+#include "audio/AudioConverter.h"
 #include "speech/AudioPayload.h"
 
 #include <cmath>

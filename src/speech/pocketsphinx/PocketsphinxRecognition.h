@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recording/audio/PcmBuffer.h"
+#include "audio/PcmBuffer.h"
 #include "speech/SpeechRecognition.h"
 #include "speech/pocketsphinx/Decoder.h"
 #include "speech/pocketsphinx/ModelCatalog.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "recording/audio/AudioFormat.h"
-#include "recording/audio/PcmBuffer.h"
+#include "audio/AudioFormat.h"
+#include "audio/PcmBuffer.h"
 
 #include <functional>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "recording/audio/PcmBuffer.h"
+#include "audio/PcmBuffer.h"
 
 #include <new>
 

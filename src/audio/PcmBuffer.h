@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recording/audio/AudioFormat.h"
+#include "audio/AudioFormat.h"
 
 #include <cstddef>
 #include <cstdint>

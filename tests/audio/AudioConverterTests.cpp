@@ -1,5 +1,5 @@
-#include "recording/audio/AudioConverter.h"
-#include "recording/ToneAnalysis.h"
+#include "audio/AudioConverter.h"
+#include "audio/ToneAnalysis.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "channel/Module.h"
+#include "app/Module.h"
 
 #include "channel/HelperError.h"
 

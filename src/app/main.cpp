@@ -3,7 +3,7 @@
 
 #include "channel/Dates.h"
 #include "channel/Dispatcher.h"
-#include "channel/Module.h"
+#include "app/Module.h"
 #include "channel/RequestChannel.h"
 #include "calendar/CalendarMethods.h"
 #include "calendar/vdir/VdirCalendarStore.h"

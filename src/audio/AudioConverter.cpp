@@ -1,4 +1,4 @@
-#include "recording/audio/AudioConverter.h"
+#include "audio/AudioConverter.h"
 
 #include <cmath>
 #include <cstring>
