@@ -1,15 +1,31 @@
 #pragma once
 
 #include "channel/Dispatcher.h"
+#include "channel/Json.h"
 
+#include <map>
 #include <string>
+#include <vector>
 
 namespace tarvio {
 
-// Loads modules/libtarvio-<name>.so beside the executable and calls its
-// `tarvioAddMethods(Dispatcher&)`, which adds the module's handlers. Throws
-// "internal" when the module cannot be loaded. Modules stay loaded.
-void loadModule(const std::string& name, Dispatcher& dispatcher);
+// A subsystem built as a loadable module: modules/libtarvio-<name>.so beside
+// the executable, which exports `tarvioAddMethods(Dispatcher&)`.
+struct ModuleDescription {
+    std::string name;
+    std::vector<std::string> methods;
+    // What the methods that never fail answer while the module is missing.
+    std::map<std::string, Json> unavailableAnswers;
+};
+
+extern const ModuleDescription speechModule;
+extern const ModuleDescription recordingModule;
+
+// Registers the module's methods as deferred: the first call of one of them
+// loads the module, which adds the real handlers. When the module file is
+// missing or cannot be loaded, its methods answer for good with
+// `unavailableAnswers`, or else with "unavailable" naming the file and why.
+void addModule(Dispatcher& dispatcher, const ModuleDescription& module);
 
 // What a module exports.
 using AddModuleMethods = void (*)(Dispatcher&);

@@ -69,10 +69,8 @@ int main()
     addCalendarMethods(dispatcher, calendarStore);
     // Speech and recording load their libraries (the recognizer, the audio
     // client) on their first request, which keeps start-up fast and small.
-    dispatcher.addDeferred({"speech.status", "speech.transcribe"}, [](Dispatcher& target) { loadModule("speech", target); });
-    dispatcher.addDeferred({"recording.permission", "recording.start", "recording.pause", "recording.resume",
-                               "recording.stop", "recording.status", "recording.selftest"},
-        [](Dispatcher& target) { loadModule("recording", target); });
+    addModule(dispatcher, speechModule);
+    addModule(dispatcher, recordingModule);
 
     RequestChannel(dispatcher).run(STDIN_FILENO, responses);
     std::fflush(responses);

@@ -25,6 +25,11 @@ int64_t millisecondsLeft(std::chrono::steady_clock::time_point deadline)
 }
 
 HelperProcess::HelperProcess(const Environment& environment)
+    : HelperProcess(TARVIO_HELPER_PATH, environment)
+{
+}
+
+HelperProcess::HelperProcess(const std::string& executable, const Environment& environment)
 {
     signal(SIGPIPE, SIG_IGN);
     int in[2], out[2], err[2];
@@ -39,7 +44,7 @@ HelperProcess::HelperProcess(const Environment& environment)
         dup2(err[1], 2);
         for (const auto& [name, value] : environment)
             setenv(name.c_str(), value.c_str(), 1);
-        execl(TARVIO_HELPER_PATH, "tarvio-helper", nullptr);
+        execl(executable.c_str(), "tarvio-helper", nullptr);
         _exit(127);
     }
     close(in[0]);

@@ -19,6 +19,8 @@ public:
 
     // `environment` is added to (or overrides) the test's own environment.
     explicit HelperProcess(const Environment& environment = {});
+    // Runs another copy of the helper.
+    HelperProcess(const std::string& executable, const Environment& environment);
     ~HelperProcess();
 
     HelperProcess(const HelperProcess&) = delete;
