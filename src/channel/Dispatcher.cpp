@@ -9,7 +9,7 @@ Dispatcher::Dispatcher()
     add("ping", [](const Json&) {
         Json result = Json::object();
         result["pong"] = true;
-        result["version"] = "1.0.0";
+        result["version"] = TARVIO_VERSION;
         return result;
     });
 }
