@@ -4,10 +4,11 @@
 
 #include <dlfcn.h>
 #include <filesystem>
-#include <memory>
 
 namespace tarvio {
 
+// Without its module no recognizer serves any locale (Linux asks no speech
+// consent, hence "authorized"), and no recording can be in progress.
 const ModuleDescription speechModule {
     "speech",
     {"speech.status", "speech.transcribe"},
