@@ -2,6 +2,7 @@
 
 #include "channel/HelperError.h"
 #include "channel/JsonWriter.h"
+#include "channel/RequestParser.h"
 #include "channel/Utf8.h"
 
 #include <cerrno>
@@ -50,7 +51,7 @@ void RequestChannel::answerRequest(std::string_view line, std::string& out) cons
     if (isBlankLine(line))
         return;
 
-    Json request = Json::parse(line.begin(), line.end(), nullptr, false);
+    Json request = parseRequestLine(line);
     auto method = request.is_object() ? request.find("method") : request.end();
     if (!request.is_object() || method == request.end() || !method->is_string()) {
         out.append(invalidLineResponse);
