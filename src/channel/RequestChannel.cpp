@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <malloc.h>
 #include <unistd.h>
 #include <vector>
 
@@ -128,12 +129,23 @@ void RequestChannel::run(int input, std::FILE* output) const
                 pending.append(chunk.substr(0, end));
                 answer(pending);
                 pending.clear();
+                releaseLargeLine(pending);
             }
             chunk.remove_prefix(end + 1);
         }
     }
     if (!pending.empty())
         answer(pending);
+}
+
+void RequestChannel::releaseLargeLine(std::string& line)
+{
+    // A payload line of hundreds of megabytes must not stay reserved, nor
+    // what its parse and its handler freed stay in the heap, once answered.
+    if (line.capacity() <= largeLineBytes)
+        return;
+    std::string().swap(line);
+    ::malloc_trim(0);
 }
 
 }
