@@ -15,7 +15,7 @@
 
 using namespace tarvio;
 using namespace std::chrono_literals;
-using tarvio::testing::CommandResult;
+using tarvio::testing::ClipboardManager;
 using tarvio::testing::runCommand;
 using tarvio::testing::shellQuoted;
 using tarvio::testing::XRequestor;
@@ -169,37 +169,6 @@ TEST_F(X11ClipboardTest, DataBeyondTheLargestRequestIsRefusedAndEmptiesTheClipbo
     EXPECT_FALSE(clipboard.writeFile({huge, "file://" + huge}));
     EXPECT_EQ(paste("UTF8_STRING"), std::nullopt);
 }
-
-// Cinnamon's clipboard daemon, a real clipboard manager (ICCCM
-// CLIPBOARD_MANAGER, SAVE_TARGETS), on a session bus of its own; stopped with
-// its bus when the test ends.
-class ClipboardManager {
-public:
-    explicit ClipboardManager(const std::string& display)
-    {
-        CommandResult started = runCommand(display,
-            "setsid dbus-run-session -- /usr/lib/*/cinnamon-settings-daemon/csd-clipboard "
-            ">/dev/null 2>&1 </dev/null & echo $!");
-        group = std::atoi(started.output.c_str());
-        XRequestor requestor(display);
-        xcb_atom_t selection = requestor.atom("CLIPBOARD_MANAGER");
-        for (int attempt = 0; attempt < 100 && !ready; ++attempt) {
-            ready = requestor.owner(selection) != XCB_NONE;
-            if (!ready)
-                std::this_thread::sleep_for(50ms);
-        }
-    }
-    ~ClipboardManager()
-    {
-        if (group > 0)
-            ::kill(-group, SIGTERM);
-    }
-
-    bool ready = false;
-
-private:
-    pid_t group = -1;
-};
 
 TEST_F(X11ClipboardTest, HandsTheCopyToARunningClipboardManagerAtExit)
 {

@@ -3,12 +3,12 @@
 #include "desktop/x11/XcbConnection.h"
 
 #include <cstdlib>
-#include <mutex>
-#include <semaphore>
-#include <thread>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <semaphore>
 #include <set>
+#include <thread>
 #include <xcb/randr.h>
 
 namespace tarvio {
@@ -117,10 +117,6 @@ std::vector<ScreenGeometry> RandrScreens::query(const std::string& display)
         return {};
     return screens;
 }
-
-}
-
-namespace tarvio {
 
 // One query on a thread of its own, answered once unless the request thread
 // stopped waiting first.
