@@ -74,6 +74,7 @@ int main()
 
     RequestChannel(dispatcher).run(STDIN_FILENO, responses);
     std::fflush(responses);
+    clipboard.handOver(); // to a running clipboard manager, so the copy outlives us
     // Exit at once: a recording in progress is neither stopped nor finished.
     ::_exit(0);
 }

@@ -1,5 +1,6 @@
 #include "channel/JsonWriter.h"
 
+#include "channel/RequestParser.h"
 #include "channel/Utf8.h"
 
 #include <charconv>
@@ -72,6 +73,12 @@ bool writeScalar(const Json& value, std::string& out)
         writeNumber(number, out);
         return true;
     }
+    case Json::value_t::binary:
+        // A request's number kept as its text is written back as it came.
+        if (!isRawNumber(value))
+            return false;
+        out.append(rawNumberText(value));
+        return true;
     default: return false;
     }
 }

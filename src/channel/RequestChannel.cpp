@@ -2,11 +2,13 @@
 
 #include "channel/HelperError.h"
 #include "channel/JsonWriter.h"
+#include "channel/RequestParser.h"
 #include "channel/Utf8.h"
 
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <malloc.h>
 #include <unistd.h>
 #include <vector>
 
@@ -50,7 +52,7 @@ void RequestChannel::answerRequest(std::string_view line, std::string& out) cons
     if (isBlankLine(line))
         return;
 
-    Json request = Json::parse(line.begin(), line.end(), nullptr, false);
+    Json request = parseRequestLine(line);
     auto method = request.is_object() ? request.find("method") : request.end();
     if (!request.is_object() || method == request.end() || !method->is_string()) {
         out.append(invalidLineResponse);
@@ -127,12 +129,23 @@ void RequestChannel::run(int input, std::FILE* output) const
                 pending.append(chunk.substr(0, end));
                 answer(pending);
                 pending.clear();
+                releaseLargeLine(pending);
             }
             chunk.remove_prefix(end + 1);
         }
     }
     if (!pending.empty())
         answer(pending);
+}
+
+void RequestChannel::releaseLargeLine(std::string& line)
+{
+    // A payload line of hundreds of megabytes must not stay reserved, nor
+    // what its parse and its handler freed stay in the heap, once answered.
+    if (line.capacity() <= largeLineBytes)
+        return;
+    std::string().swap(line);
+    ::malloc_trim(0);
 }
 
 }

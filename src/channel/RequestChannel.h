@@ -24,6 +24,9 @@ public:
 
 private:
     void answerRequest(std::string_view line, std::string& out) const;
+    static void releaseLargeLine(std::string& line);
+
+    static constexpr size_t largeLineBytes = 1 << 20;
 
     const Dispatcher& dispatcher;
 };

@@ -4,7 +4,7 @@
 
 namespace tarvio {
 
-// A file named for the clipboard: its absolute real path and its file URI.
+// A file named for the clipboard: its absolute path (links not followed) and its file URI.
 struct ClipboardFile {
     // Valid UTF-8, for pasting as text.
     std::string path;
@@ -22,6 +22,11 @@ public:
     // whether the clipboard holds it afterwards; a refused write leaves the
     // clipboard empty where the clipboard can be reached at all.
     virtual bool writeFile(const ClipboardFile& file) = 0;
+
+    // Called once before the helper exits: hands what the helper holds on
+    // the clipboard to a clipboard manager, where one runs, so it outlives
+    // the helper. Returns whether a manager took it.
+    virtual bool handOver() { return false; }
 };
 
 }

@@ -2,9 +2,7 @@
 
 #include "channel/Utf8.h"
 
-#include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <sys/stat.h>
 
 namespace tarvio {
@@ -17,18 +15,40 @@ bool unreserved(unsigned char byte)
         byte == '-' || byte == '.' || byte == '_' || byte == '~' || byte == '/';
 }
 
-std::string realPath(const std::string& path)
+// `path` made absolute against the working directory, without following
+// symbolic links: a link is copied as the link, the way a file manager copies
+// it. Only "." segments and repeated slashes go; ".." stays, since taking it
+// away lexically can name another file when a link precedes it.
+std::string absolutePath(const std::string& path)
 {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    if (resolved)
-        return resolved.get();
-    std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    if (error)
-        return path;
-    return absolute.lexically_normal().string();
+    std::string joined = path;
+    if (path.empty() || path.front() != '/') {
+        std::error_code error;
+        std::string current = std::filesystem::current_path(error).string();
+        if (error)
+            return path;
+        joined = current + "/" + path;
+    }
+    std::string cleaned;
+    cleaned.reserve(joined.size());
+    for (size_t start = 0; start < joined.size();) {
+        size_t end = joined.find('/', start);
+        if (end == std::string::npos)
+            end = joined.size();
+        std::string_view segment(joined.data() + start, end - start);
+        if (!segment.empty() && segment != ".") {
+            cleaned += '/';
+            cleaned += segment;
+        }
+        start = end + 1;
+    }
+    if (cleaned.empty())
+        return "/";
+    // A trailing slash (or "/.") marks a folder as given.
+    if (joined.back() == '/' || joined.ends_with("/."))
+        cleaned += '/';
+    return cleaned;
 }
-
 }
 
 bool itemExists(const std::string& path)
@@ -43,8 +63,8 @@ bool itemExists(const std::string& path)
 
 ClipboardFile clipboardFile(const std::string& path)
 {
-    std::string real = realPath(path);
-    return {makeValidUtf8(real), "file://" + percentEncodePath(real)};
+    std::string absolute = absolutePath(path);
+    return {makeValidUtf8(absolute), "file://" + percentEncodePath(absolute)};
 }
 
 std::string percentEncodePath(std::string_view path)

@@ -11,7 +11,7 @@ namespace tarvio {
 // Whether a file or folder exists at `path` (symbolic links followed).
 bool itemExists(const std::string& path);
 
-// `path` made absolute with symbolic links resolved, as a clipboard file.
+// `path` made absolute, symbolic links kept as they are, as a clipboard file.
 ClipboardFile clipboardFile(const std::string& path);
 
 // Every byte outside A-Z a-z 0-9 - . _ ~ / as %XX.

@@ -13,6 +13,12 @@ namespace tarvio {
 
 static_assert(std::endian::native == std::endian::little, "samples are copied as little-endian floats");
 
+std::string overlongAudioMessage()
+{
+    return "áudio longo demais para reconhecimento (máximo de "
+        + std::to_string(static_cast<int>(maximumUtteranceSeconds)) + " s)";
+}
+
 AudioPayload decodeAudioPayload(const Json& params)
 {
     const Json* text = member(params, "audioBase64");
@@ -26,6 +32,16 @@ AudioPayload decodeAudioPayload(const Json& params)
         throw invalidParams("audioBase64 inválido");
 
     AudioPayload payload;
+    if (auto rate = numberParam(params, "sampleRate"))
+        payload.sampleRate = *rate;
+    else if (auto integral = integerParam(params, "sampleRate"))
+        payload.sampleRate = static_cast<double>(*integral);
+    // Checked before decoding, so an oversized payload costs no copy. A rate
+    // that is not a positive number is left to the buffer's creation.
+    double seconds = static_cast<double>(*byteCount / 4) / payload.sampleRate;
+    if (payload.sampleRate > 0 && !(seconds <= maximumUtteranceSeconds))
+        throw invalidParams(overlongAudioMessage());
+
     // Decoded straight into the sample storage; a length that is not whole
     // samples still has to be valid Base64 before it counts as bad audio.
     payload.samples.resize((*byteCount + 3) / 4);
@@ -33,11 +49,6 @@ AudioPayload decodeAudioPayload(const Json& params)
         throw invalidParams("audioBase64 inválido");
     if (*byteCount < 4 || *byteCount % 4 != 0)
         throw invalidParams("áudio Float32 inválido");
-
-    if (auto rate = numberParam(params, "sampleRate"))
-        payload.sampleRate = *rate;
-    else if (auto integral = integerParam(params, "sampleRate"))
-        payload.sampleRate = static_cast<double>(*integral);
     return payload;
 }
 

@@ -6,6 +6,7 @@
 #include "audio/PcmBuffer.h"
 
 #include <memory>
+#include <string>
 #include <optional>
 #include <vector>
 
@@ -16,7 +17,15 @@ struct AudioPayload {
     double sampleRate = 16000.0;
 };
 
-// "audioBase64" (little-endian float32 mono samples) and "sampleRate".
+// Longest utterance a request may carry: a voice command, not a recording.
+constexpr double maximumUtteranceSeconds = 300;
+
+// "áudio longo demais para reconhecimento (máximo de 300 s)".
+std::string overlongAudioMessage();
+
+// "audioBase64" (little-endian float32 mono samples) and "sampleRate". Audio
+// longer than maximumUtteranceSeconds at that rate is refused from the
+// payload's length, before anything is decoded.
 AudioPayload decodeAudioPayload(const Json& params);
 
 // A mono float32 buffer at `sampleRate` holding `samples`.

@@ -1,5 +1,6 @@
 #include "channel/HelperError.h"
 #include "channel/JsonWriter.h"
+#include "channel/Params.h"
 #include "channel/RequestChannel.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,14 @@ protected:
         dispatcher.add("throw", [](const Json&) -> Json { throw std::runtime_error("disco cheio"); });
         dispatcher.add("throwInt", [](const Json&) -> Json { throw 42; });
         dispatcher.add("nan", [](const Json&) { return Json {{"level", std::nan("")}}; });
+        dispatcher.add("number", [](const Json& params) {
+            Json result = {{"number", nullptr}, {"integer", nullptr}};
+            if (auto number = numberParam(params, "n"))
+                result["number"] = *number;
+            if (auto integer = integerParam(params, "n"))
+                result["integer"] = *integer;
+            return result;
+        });
         dispatcher.add("path", [](const Json&) { return Json {{"path", "/tmp/ação.wav"}}; });
     }
 
@@ -63,7 +72,6 @@ TEST_F(RequestChannelTest, LinesAndTheirResponses)
         {R"({"id":7})", invalidLine},
         {R"({"id":7,"method":5})", invalidLine},
         {R"({"id":7,"method":"ping"} x)", invalidLine},
-        {R"({"id":1e400,"method":"ping"})", invalidLine},
         {"\v", invalidLine},
         {R"({"id":3,"method":"Ping"})", R"({"id":3,"error":{"code":"invalid_params","message":"método desconhecido: Ping"}})"},
         {R"({"id":3,"method":" ping"})", R"({"id":3,"error":{"code":"invalid_params","message":"método desconhecido:  ping"}})"},
@@ -87,6 +95,37 @@ TEST_F(RequestChannelTest, LinesAndTheirResponses)
         EXPECT_EQ(out.back(), '\n');
         EXPECT_EQ(Json::parse(out), Json::parse(row.response));
         EXPECT_EQ(out.find('\n'), out.size() - 1);
+    }
+}
+
+// Compared as text: a JSON parser would round the numbers these rows are about.
+TEST_F(RequestChannelTest, NumbersBeyondDoubleAndInt64AreNeitherRoundedNorFatal)
+{
+    const std::string pongTail = std::string(R"(,"result":)") + pong + "}\n";
+    struct Case {
+        std::string line;
+        std::string response;
+    } cases[] = {
+        {R"({"id":123456789012345678901234567890,"method":"ping"})",
+            R"({"id":123456789012345678901234567890)" + pongTail},
+        {R"({"id":1e400,"method":"ping"})", R"({"id":1e400)" + pongTail},
+        {R"({"id":[1.50,-1E+2,0.1,{"a":-1e-400}],"method":"ping"})", R"({"id":[1.50,-1E+2,0.1,{"a":-1e-400}])" + pongTail},
+        {R"({"id":18446744073709551615,"method":"ping"})", R"({"id":18446744073709551615)" + pongTail},
+        {R"({"id":1,"method":"number","params":{"n":18446744073709551616}})",
+            R"({"id":1,"result":{"integer":null,"number":null}})" "\n"},
+        {R"({"id":1,"method":"number","params":{"n":-1e400}})", R"({"id":1,"result":{"integer":null,"number":null}})" "\n"},
+        // Huge numbers before and around the member read, and in strings.
+        {R"({"id":1,"method":"number","params":{"a":[1e999,"\"1e999"],"n":7,"z":1e999}})",
+            R"({"id":1,"result":{"integer":7,"number":7}})" "\n"},
+        {R"({"id":1,"method":"echo","params":{"a":1e999,"b":99999999999999999999,"c":0.5}})",
+            R"({"id":1,"result":{"a":1e999,"b":99999999999999999999,"c":0.5}})" "\n"},
+        {R"([1e400])", std::string(invalidLine) + "\n"},
+        {R"({"id":1e400,"method":"ping"} x)", std::string(invalidLine) + "\n"},
+        {R"({"id":1e400,"method":"ping",})", std::string(invalidLine) + "\n"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.line);
+        EXPECT_EQ(answer(row.line), row.response);
     }
 }
 

@@ -89,11 +89,11 @@ TEST_F(ClipboardFiles, RefusesMissingPathsAndLeavesTheClipboardAlone)
     EXPECT_TRUE(clipboard.writes.empty());
 }
 
-TEST_F(ClipboardFiles, WritesTheResolvedFileAndReportsTheClipboardsAnswer)
+TEST_F(ClipboardFiles, WritesTheAbsolutePathAndReportsTheClipboardsAnswer)
 {
     fs::create_directory(folder / "sub folder");
     fs::create_symlink(file, folder / "link");
-    fs::path real = fs::canonical(file);
+    fs::path real = file;
     std::string realUri = "file://" + percentEncodePath(real.string());
 
     EXPECT_EQ(clipboardWriteFile({{"path", file.string()}}, clipboard), Json::parse(R"({"ok":true})"));
@@ -110,7 +110,23 @@ TEST_F(ClipboardFiles, WritesTheResolvedFileAndReportsTheClipboardsAnswer)
     EXPECT_EQ(clipboard.writes[0].path, real.string());
     EXPECT_EQ(clipboard.writes[0].uri, realUri);
     EXPECT_NE(realUri.find("relat%C3%B3rio%20final.pdf"), std::string::npos);
-    EXPECT_EQ(clipboard.writes[1].uri, realUri);
-    EXPECT_EQ(clipboard.writes[2].path, fs::canonical(folder / "sub folder").string());
-    EXPECT_EQ(clipboard.writes[3].uri, realUri);
+    // A link is copied as the link, not as its target.
+    EXPECT_EQ(clipboard.writes[1].uri, "file://" + percentEncodePath((folder / "link").string()));
+    EXPECT_EQ(clipboard.writes[2].path, (folder / "sub folder").string());
+    // Relative to the working directory; "." goes, ".." stays for the
+    // system to resolve.
+    EXPECT_EQ(clipboard.writes[3].path, (folder / "sub folder/../relatório final.pdf").string());
+}
+
+TEST(ClipboardFile, AbsolutePathsLoseOnlyDotSegmentsAndRepeatedSlashes)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"/a//b/./c", "/a/b/c"},
+        {"/a/b/", "/a/b/"},
+        {"/a/b/.", "/a/b/"},
+        {"/", "/"},
+        {"/a/../b", "/a/../b"},
+    };
+    for (const auto& [path, expected] : cases)
+        EXPECT_EQ(clipboardFile(path).path, expected) << path;
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 using namespace tarvio;
+using tarvio::testing::ClipboardManager;
 using tarvio::testing::HelperProcess;
 using tarvio::testing::runCommand;
 using tarvio::testing::XServer;
@@ -93,4 +94,18 @@ TEST_F(DesktopEndToEnd, ScreensAndClipboardOnARealServer)
     EXPECT_EQ(helper.call("ping")["result"]["pong"], true);
     EXPECT_EQ(helper.finish(), 0);
     EXPECT_EQ(helper.errorOutput(), "");
+}
+
+TEST_F(DesktopEndToEnd, TheCopyOutlivesTheHelperWhereAClipboardManagerRuns)
+{
+    XServer server;
+    ASSERT_TRUE(server.running());
+    ClipboardManager manager(server.name());
+    ASSERT_TRUE(manager.ready) << "csd-clipboard did not start";
+    fs::path link = folder / "atalho";
+    fs::create_symlink(file, link);
+    HelperProcess helper(HelperProcess::Environment{{"DISPLAY", server.name()}});
+    EXPECT_EQ(helper.call("clipboard.writeFile", {{"path", link.string()}})["result"]["ok"], true);
+    EXPECT_EQ(helper.finish(), 0);
+    EXPECT_EQ(pasteUriList(server), "file://" + percentEncodePath(link.string()) + "\r\n");
 }

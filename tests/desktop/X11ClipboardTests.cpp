@@ -15,6 +15,7 @@
 
 using namespace tarvio;
 using namespace std::chrono_literals;
+using tarvio::testing::ClipboardManager;
 using tarvio::testing::runCommand;
 using tarvio::testing::shellQuoted;
 using tarvio::testing::XRequestor;
@@ -167,6 +168,37 @@ TEST_F(X11ClipboardTest, DataBeyondTheLargestRequestIsRefusedAndEmptiesTheClipbo
     std::string huge = "/" + std::string(17 << 20, 'a');
     EXPECT_FALSE(clipboard.writeFile({huge, "file://" + huge}));
     EXPECT_EQ(paste("UTF8_STRING"), std::nullopt);
+}
+
+TEST_F(X11ClipboardTest, HandsTheCopyToARunningClipboardManagerAtExit)
+{
+    {
+        // No manager: nothing to hand to.
+        X11Clipboard clipboard(server.name());
+        ASSERT_TRUE(clipboard.writeFile(clipboardFile(file.string())));
+        EXPECT_FALSE(clipboard.handOver());
+    }
+    EXPECT_EQ(paste("UTF8_STRING"), std::nullopt);
+
+    ClipboardManager manager(server.name());
+    ASSERT_TRUE(manager.ready) << "csd-clipboard did not start";
+    ClipboardFile written = clipboardFile(file.string());
+    {
+        X11Clipboard clipboard(server.name());
+        ASSERT_TRUE(clipboard.writeFile(written));
+        EXPECT_TRUE(clipboard.handOver());
+    }
+    // The helper's connection is gone; the manager serves the copy.
+    EXPECT_EQ(paste("text/uri-list"), uriListText(written));
+    EXPECT_EQ(paste("x-special/gnome-copied-files"), gnomeCopiedFilesText(written));
+    EXPECT_EQ(paste("UTF8_STRING"), written.path);
+
+    // What another client copied since is not ours to hand over.
+    X11Clipboard clipboard(server.name());
+    ASSERT_TRUE(clipboard.writeFile(written));
+    copyWithXclip("texto copiado");
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(clipboard.handOver());
 }
 
 TEST(X11Clipboard, NoServerAnswersFalse)

@@ -36,6 +36,13 @@ xcb_atom_t XRequestor::atom(const std::string& name)
     return reply ? reply->atom : XCB_NONE;
 }
 
+xcb_window_t XRequestor::owner(xcb_atom_t selection)
+{
+    ReplyPointer<xcb_get_selection_owner_reply_t> reply(
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr), &std::free);
+    return reply ? reply->owner : XCB_NONE;
+}
+
 std::optional<xcb_atom_t> XRequestor::convert(xcb_atom_t target, xcb_atom_t property, xcb_timestamp_t time)
 {
     xcb_convert_selection(connection, window, atom("CLIPBOARD"), target, property, time);

@@ -19,6 +19,8 @@ public:
     XRequestor& operator=(const XRequestor&) = delete;
 
     xcb_atom_t atom(const std::string& name);
+    // The window owning `selection`, none when no client does.
+    xcb_window_t owner(xcb_atom_t selection);
     // Asks for `target` into `property` (none allowed) and returns the
     // property the owner's notification names: none when it refused.
     std::optional<xcb_atom_t> convert(xcb_atom_t target, xcb_atom_t property, xcb_timestamp_t time = XCB_CURRENT_TIME);

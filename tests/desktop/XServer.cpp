@@ -1,5 +1,7 @@
 #include "desktop/XServer.h"
 
+#include "desktop/XRequestor.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -138,6 +140,31 @@ std::string shellQuoted(const std::string& text)
             quoted += character;
     }
     return quoted + "'";
+}
+
+}
+
+namespace tarvio::testing {
+
+ClipboardManager::ClipboardManager(const std::string& display)
+{
+    CommandResult started = runCommand(display,
+        "setsid dbus-run-session -- /usr/lib/*/cinnamon-settings-daemon/csd-clipboard >/dev/null 2>&1 </dev/null & "
+        "echo $!");
+    group = std::atoi(started.output.c_str());
+    XRequestor requestor(display);
+    xcb_atom_t selection = requestor.atom("CLIPBOARD_MANAGER");
+    for (int attempt = 0; attempt < 100 && !ready; ++attempt) {
+        ready = requestor.owner(selection) != XCB_NONE;
+        if (!ready)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+ClipboardManager::~ClipboardManager()
+{
+    if (group > 0)
+        ::kill(-group, SIGTERM);
 }
 
 }

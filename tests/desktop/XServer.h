@@ -38,6 +38,24 @@ private:
     int displayNumber = -1;
 };
 
+// Cinnamon's clipboard daemon, a real clipboard manager (ICCCM
+// CLIPBOARD_MANAGER, SAVE_TARGETS), on a session bus of its own; stopped with
+// its bus by the destructor.
+class ClipboardManager {
+public:
+    explicit ClipboardManager(const std::string& display);
+    ~ClipboardManager();
+
+    ClipboardManager(const ClipboardManager&) = delete;
+    ClipboardManager& operator=(const ClipboardManager&) = delete;
+
+    // Whether it owns CLIPBOARD_MANAGER.
+    bool ready = false;
+
+private:
+    pid_t group = -1;
+};
+
 struct CommandResult {
     int status = -1;
     std::string output;

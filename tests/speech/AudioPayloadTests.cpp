@@ -107,6 +107,32 @@ TEST(AudioPayloadTest, RefusesBadPayloadsWithTheirMessages)
     }
 }
 
+TEST(AudioPayloadTest, AudioBeyondTheLimitIsRefusedFromItsLengthAlone)
+{
+    // At 2 Hz the limit is 600 samples.
+    const std::string limit(600 * 4, '\0');
+    EXPECT_EQ(decodeAudioPayload({{"audioBase64", encode(limit)}, {"sampleRate", 2}}).samples.size(), 600u);
+    struct Case {
+        std::string base64;
+        Json rate;
+    };
+    const std::vector<Case> overlong = {
+        {encode(limit + std::string(4, '\0')), 2},
+        {encode(limit + std::string(4, '\0')), 2.0},
+        // Not even valid Base64: nothing of it is decoded.
+        {std::string(4 * 900, '*'), 2},
+        {encode(std::string(4, '\0')), 1e-9},
+    };
+    for (const auto& [base64, rate] : overlong) {
+        HelperError error = payloadError({{"audioBase64", base64}, {"sampleRate", rate}});
+        EXPECT_EQ(error.code, "invalid_params") << rate;
+        EXPECT_EQ(error.message, "áudio longo demais para reconhecimento (máximo de 300 s)") << rate;
+    }
+    // Rates that are not positive numbers are no length to measure against.
+    for (Json rate : {Json(0), Json(-8000), Json(false)})
+        EXPECT_EQ(decodeAudioPayload({{"audioBase64", encode(limit)}, {"sampleRate", rate}}).samples.size(), 600u);
+}
+
 TEST(AudioPayloadTest, SamplesAreLittleEndianFloatsTakenAsTheyAre)
 {
     std::string bytes("\x00\x00\x80\x3F\x00\x00\x80\xBF\x00\x00\xC0\x7F\x00\x00\x80\x7F", 16);

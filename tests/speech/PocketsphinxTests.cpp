@@ -78,6 +78,54 @@ TEST(ModelCatalogTest, FindsACompleteModelUserFolderFirst)
     EXPECT_EQ(catalog.find("en-GB")->acousticModel, user.path / "en-us" / "en-us");
 }
 
+TEST(ModelCatalogTest, ModelsThatDoNotLoadArePassedOver)
+{
+    TemporaryFolder user, system;
+    installModel(user.path, "en-us");
+    installModel(system.path, "en-us");
+    ModelCatalog catalog({user.path, system.path});
+    auto fromSystem = [&](const Model& model) { return model.acousticModel.string().starts_with(system.path.string()); };
+    EXPECT_EQ(catalog.find("en-US", fromSystem)->acousticModel, system.path / "en-us" / "en-us");
+    EXPECT_FALSE(catalog.find("en-US", [](const Model&) { return false; }));
+}
+
+TEST(ModelCheckTest, TestsEachVersionOfTheModelFilesOnce)
+{
+    TemporaryFolder root;
+    installModel(root.path, "pt-br");
+    Model model = *ModelCatalog({root.path}).find("pt-BR");
+    int tests = 0;
+    bool verdict = false;
+    ModelCheck check([&](const Model&) {
+        ++tests;
+        return verdict;
+    });
+    EXPECT_FALSE(check.loads(model));
+    EXPECT_FALSE(check.loads(model));
+    EXPECT_EQ(tests, 1);
+
+    // A file of the acoustic model rewritten, then one added: new versions.
+    verdict = true;
+    std::ofstream(model.acousticModel / "mdef") << "fixed";
+    EXPECT_TRUE(check.loads(model));
+    std::ofstream(model.acousticModel / "means") << "means";
+    EXPECT_TRUE(check.loads(model));
+    EXPECT_TRUE(check.loads(model));
+    EXPECT_EQ(tests, 3);
+}
+
+TEST(ModelCheckTest, TheRealCheckRefusesAMalformedModelAndPassesThePackagedOne)
+{
+    TemporaryFolder root;
+    installModel(root.path, "pt-br");
+    std::ofstream(root.path / "pt-br" / "pt-br" / "mdef") << std::string(4096, '\x7f');
+    ModelCheck check;
+    EXPECT_FALSE(check.loads(*ModelCatalog({root.path}).find("pt-BR")));
+    auto packaged = ModelCatalog({"/usr/share/pocketsphinx/model"}).find("en-US");
+    ASSERT_TRUE(packaged);
+    EXPECT_TRUE(check.loads(*packaged));
+}
+
 TEST(ModelCatalogTest, FilesWithOtherNamesAreFoundBySuffix)
 {
     TemporaryFolder root;

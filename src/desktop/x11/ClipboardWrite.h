@@ -16,13 +16,11 @@ struct SelectionContent {
     std::string path;
 };
 
-// One write handed from the request thread to the selection owner's thread,
-// answered exactly once unless the writer stopped waiting first.
-struct ClipboardWrite {
-    explicit ClipboardWrite(SelectionContent content) : content(std::move(content)) {}
-
-    // Owner thread: reports the outcome. False when the writer has given up,
-    // in which case the write must not stay in effect.
+// One request handed from the request thread to the selection owner's
+// thread, answered exactly once unless the asker stopped waiting first.
+struct OwnerAnswer {
+    // Owner thread: reports the outcome. False when the asker has given up,
+    // in which case a write must not stay in effect.
     bool deliver(bool owned)
     {
         {
@@ -44,13 +42,18 @@ struct ClipboardWrite {
         return outcome.value_or(false);
     }
 
-    const SelectionContent content;
-
 private:
     std::mutex lock;
     bool abandoned = false;
     std::optional<bool> outcome;
     std::binary_semaphore answered{0};
+};
+
+// A write: the texts to offer, and whether the selection was taken.
+struct ClipboardWrite : OwnerAnswer {
+    explicit ClipboardWrite(SelectionContent content) : content(std::move(content)) {}
+
+    const SelectionContent content;
 };
 
 }

@@ -15,7 +15,8 @@ using ReplyPointer = std::unique_ptr<Reply, decltype(&std::free)>;
 std::optional<SelectionOwner::Atoms> internAtoms(xcb_connection_t* connection)
 {
     static constexpr std::array names = {"CLIPBOARD", "TARGETS", "TIMESTAMP", "MULTIPLE", "ATOM_PAIR",
-        "UTF8_STRING", "text/uri-list", "x-special/gnome-copied-files", "_TARVIO_CLIPBOARD_TIME"};
+        "UTF8_STRING", "text/uri-list", "x-special/gnome-copied-files", "_TARVIO_CLIPBOARD_TIME", "CLIPBOARD_MANAGER", "SAVE_TARGETS",
+        "_TARVIO_SAVE_TARGETS"};
     std::array<xcb_intern_atom_cookie_t, names.size()> cookies;
     for (size_t index = 0; index < names.size(); ++index)
         cookies[index] = xcb_intern_atom(connection, 0, uint16_t(std::strlen(names[index])), names[index]);
@@ -30,7 +31,7 @@ std::optional<SelectionOwner::Atoms> internAtoms(xcb_connection_t* connection)
     if (!complete)
         return std::nullopt;
     return SelectionOwner::Atoms{values[0], values[1], values[2], values[3], values[4], values[5], values[6],
-        values[7], values[8]};
+        values[7], values[8], values[9], values[10], values[11]};
 }
 
 }
@@ -73,6 +74,8 @@ SelectionOwner::~SelectionOwner()
 {
     if (pending)
         pending->deliver(false);
+    if (handing)
+        handing->deliver(false);
 }
 
 int SelectionOwner::descriptor() const
@@ -106,6 +109,26 @@ void SelectionOwner::begin(std::shared_ptr<ClipboardWrite> write)
     xcb_flush(connection.get());
 }
 
+void SelectionOwner::handOver(std::shared_ptr<OwnerAnswer> answer)
+{
+    if (handing)
+        handing->deliver(false);
+    handing.reset();
+    if (!owned || !ownsSelection() || ownerOf(atoms.clipboardManager) == XCB_NONE) {
+        answer->deliver(false);
+        return;
+    }
+    // The manager saves the targets listed in the property we name, asking
+    // us for each of them, then answers with SelectionNotify.
+    const xcb_atom_t saved[] = {atoms.uriList, atoms.gnomeCopiedFiles, atoms.utf8String};
+    xcb_change_property(connection.get(), XCB_PROP_MODE_REPLACE, window, atoms.saveProperty, XCB_ATOM_ATOM, 32,
+        uint32_t(std::size(saved)), saved);
+    xcb_convert_selection(connection.get(), window, atoms.clipboardManager, atoms.saveTargets, atoms.saveProperty,
+        acquiredAt);
+    xcb_flush(connection.get());
+    handing = std::move(answer);
+}
+
 void SelectionOwner::processEvents()
 {
     while (xcb_generic_event_t* raw = xcb_poll_for_event(connection.get())) {
@@ -119,6 +142,9 @@ void SelectionOwner::processEvents()
             break;
         case XCB_SELECTION_REQUEST:
             onSelectionRequest(*reinterpret_cast<xcb_selection_request_event_t*>(raw));
+            break;
+        case XCB_SELECTION_NOTIFY:
+            onSelectionNotify(*reinterpret_cast<xcb_selection_notify_event_t*>(raw));
             break;
         default:
             // Errors for requestors that vanished mid-conversion, and the like.
@@ -189,6 +215,15 @@ void SelectionOwner::onSelectionRequest(const xcb_selection_request_event_t& eve
     xcb_send_event(connection.get(), 0, event.requestor, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&notify));
 }
 
+void SelectionOwner::onSelectionNotify(const xcb_selection_notify_event_t& event)
+{
+    if (!handing || event.requestor != window || event.selection != atoms.clipboardManager)
+        return;
+    // A manager that refuses names no property.
+    handing->deliver(event.property != XCB_NONE);
+    handing.reset();
+}
+
 bool SelectionOwner::convert(xcb_window_t requestor, xcb_atom_t target, xcb_atom_t property)
 {
     if (target == atoms.targets) {
@@ -250,11 +285,15 @@ void SelectionOwner::putText(xcb_window_t requestor, xcb_atom_t property, xcb_at
 
 bool SelectionOwner::ownsSelection()
 {
+    return ownerOf(atoms.clipboard) == window;
+}
+
+xcb_window_t SelectionOwner::ownerOf(xcb_atom_t selection)
+{
     ReplyPointer<xcb_get_selection_owner_reply_t> reply(
-        xcb_get_selection_owner_reply(connection.get(), xcb_get_selection_owner(connection.get(), atoms.clipboard),
-            nullptr),
+        xcb_get_selection_owner_reply(connection.get(), xcb_get_selection_owner(connection.get(), selection), nullptr),
         &std::free);
-    return reply && reply->owner == window;
+    return reply ? reply->owner : XCB_NONE;
 }
 
 void SelectionOwner::setOwner(xcb_window_t newOwner, xcb_timestamp_t time)

@@ -49,6 +49,20 @@ bool X11Clipboard::writeFile(const ClipboardFile& file)
     return write->await(answerTimeout);
 }
 
+bool X11Clipboard::handOver()
+{
+    // Nothing was ever written: nothing to hand over, and no server to ask.
+    if (!owner.joinable())
+        return false;
+    auto answer = std::make_shared<OwnerAnswer>();
+    {
+        std::lock_guard guard(lock);
+        incomingHandOver = answer;
+    }
+    wake();
+    return answer->await(answerTimeout);
+}
+
 void X11Clipboard::wake()
 {
     uint64_t one = 1;
@@ -73,12 +87,15 @@ void X11Clipboard::run()
         while (::read(wakeDescriptor, &count, sizeof count) > 0) {
         }
         std::shared_ptr<ClipboardWrite> write;
+        std::shared_ptr<OwnerAnswer> handOver;
         {
             std::lock_guard guard(lock);
             if (stopping)
                 return;
             write = std::move(incoming);
             incoming.reset();
+            handOver = std::move(incomingHandOver);
+            incomingHandOver.reset();
         }
         if (write && (!selection || selection->broken()))
             selection = SelectionOwner::connect(display);
@@ -86,6 +103,10 @@ void X11Clipboard::run()
             write->deliver(false);
         if (write && selection)
             selection->begin(std::move(write));
+        if (handOver && (!selection || selection->broken()))
+            handOver->deliver(false);
+        else if (handOver)
+            selection->handOver(std::move(handOver));
         if (selection)
             selection->processEvents();
         // A server that went away takes our selection with it; the next

@@ -3,7 +3,9 @@
 #include "channel/Utf8.h"
 #include "speech/pocketsphinx/VocabularyModel.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <sys/stat.h>
 #include <mutex>
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
@@ -92,13 +94,58 @@ bool loadsInChild(const Model& model)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Every file the model is read from, as one text that changes whenever any
+// of them is replaced or rewritten.
+std::string modelVersion(const Model& model)
+{
+    std::vector<std::filesystem::path> files = {model.languageModel, model.dictionary};
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(model.acousticModel, error))
+        files.push_back(entry.path());
+    std::sort(files.begin() + 2, files.end());
+    std::string version;
+    for (const auto& file : files) {
+        struct stat status {};
+        version += file.string();
+        if (::stat(file.c_str(), &status) == 0) {
+            version += '\0' + std::to_string(status.st_size) + '\0' + std::to_string(status.st_mtim.tv_sec) + '.'
+                + std::to_string(status.st_mtim.tv_nsec) + '\0' + std::to_string(status.st_ino);
+        }
+        version += '\n';
+    }
+    return version;
+}
+
+}
+
+ModelCheck::ModelCheck()
+    : test([](const Model& model) { return isPackaged(model) || loadsInChild(model); })
+{
+}
+
+bool ModelCheck::loads(const Model& model)
+{
+    std::string version = modelVersion(model);
+    std::lock_guard guard(lock);
+    auto found = verdicts.find(version);
+    if (found != verdicts.end())
+        return found->second;
+    bool verdict = test(model);
+    verdicts.emplace(std::move(version), verdict);
+    return verdict;
+}
+
+ModelCheck& ModelCheck::shared()
+{
+    static ModelCheck check;
+    return check;
 }
 
 std::unique_ptr<Decoder> Decoder::load(const Model& model, std::string& error, float vocabularyWeight)
 {
     silenceLibraryLog();
     std::string failure = "falha ao carregar o modelo de fala em " + model.acousticModel.parent_path().string();
-    if (!isPackaged(model) && !loadsInChild(model)) {
+    if (!ModelCheck::shared().loads(model)) {
         error = failure;
         return nullptr;
     }

@@ -3,6 +3,9 @@
 #include "speech/pocketsphinx/ModelCatalog.h"
 
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +16,29 @@ struct ngram_model_s;
 
 namespace tarvio::pocketsphinx {
 
+// Whether pocketsphinx loads a model, remembered for each version of its
+// files (names, sizes, modification times, inodes): a model the user
+// installed is tested once per version, not on every request.
+class ModelCheck {
+public:
+    using Test = std::function<bool(const Model&)>;
+    // The real test: packaged models pass as they are; any other model is
+    // loaded once in a child process, since sphinxbase ends the whole
+    // process on some malformed files.
+    ModelCheck();
+    explicit ModelCheck(Test test) : test(std::move(test)) {}
+
+    bool loads(const Model& model);
+
+    // The process's one check, shared by loading and by the status.
+    static ModelCheck& shared();
+
+private:
+    Test test;
+    std::mutex lock;
+    std::map<std::string, bool> verdicts;
+};
+
 // One loaded pocketsphinx decoder (about 100 MB for a general model); kept
 // between requests because loading takes longer than a short command.
 class Decoder {
@@ -20,7 +46,8 @@ public:
     // Weight of the vocabulary's own model against the general one.
     static constexpr float defaultVocabularyWeight = 0.3f;
 
-    // None when pocketsphinx refuses the model; `error` then says why.
+    // None when pocketsphinx refuses the model (ModelCheck::shared() judges
+    // it first); `error` then says why.
     static std::unique_ptr<Decoder> load(const Model& model, std::string& error, float vocabularyWeight = defaultVocabularyWeight);
     ~Decoder();
 

@@ -142,13 +142,15 @@ std::optional<Model> ModelCatalog::modelIn(const fs::path& folder)
     return Model{*acoustic, *language, *dictionary};
 }
 
-std::optional<Model> ModelCatalog::find(const std::string& localeId) const
+std::optional<Model> ModelCatalog::find(const std::string& localeId,
+    const std::function<bool(const Model&)>& usable) const
 {
     for (const auto& name : modelNames(localeId)) {
         for (const auto& root : roots) {
             // A folder that vanishes or cannot be listed mid-walk counts as no model.
             try {
-                if (auto model = modelIn(root / name))
+                auto model = modelIn(root / name);
+                if (model && (!usable || usable(*model)))
                     return model;
             } catch (const std::exception&) {
             }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,8 +30,10 @@ public:
     // when its language has no known model family.
     static std::vector<std::string> modelNames(const std::string& localeId);
 
-    // The installed model for the locale, if any.
-    std::optional<Model> find(const std::string& localeId) const;
+    // The installed model for the locale, if any: the first one `usable`
+    // accepts (any, when it is empty).
+    std::optional<Model> find(const std::string& localeId,
+        const std::function<bool(const Model&)>& usable = {}) const;
 
     // A model laid out as `folder`/<name>/ (acoustic model), a language
     // model (*.lm.bin, *.lm, *.lm.DMP) and a dictionary (*.dict, *.dic).

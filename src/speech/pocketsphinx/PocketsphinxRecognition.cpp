@@ -111,8 +111,7 @@ bool modelSamples(const audio::PcmBuffer& buffer, std::vector<int16_t>& samples,
     const audio::AudioFormat& format = buffer.format();
     double seconds = static_cast<double>(buffer.frameLength()) / format.sampleRate();
     if (!(seconds <= maximumUtteranceSeconds)) {
-        error = "áudio longo demais para reconhecimento (máximo de "
-            + std::to_string(static_cast<int>(maximumUtteranceSeconds)) + " s)";
+        error = overlongAudioMessage();
         return false;
     }
     samples.clear();
@@ -150,7 +149,11 @@ std::unique_ptr<SpeechRecognizer> PocketsphinxRecognition::recognizer(const std:
 {
     if (ModelCatalog::modelNames(localeId).empty())
         return nullptr;
-    return std::make_unique<PocketsphinxRecognizer>(decoders, catalog.find(localeId));
+    // A model that does not load is passed over for the next one (a broken
+    // copy in the user's folder for the system's), so what the status reports
+    // is what a transcription will use.
+    return std::make_unique<PocketsphinxRecognizer>(
+        decoders, catalog.find(localeId, [](const Model& model) { return ModelCheck::shared().loads(model); }));
 }
 
 }

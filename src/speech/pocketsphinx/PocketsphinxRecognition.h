@@ -24,9 +24,6 @@ private:
     std::map<std::filesystem::path, std::unique_ptr<Decoder>> decoders;
 };
 
-// Longest utterance the recognizer takes: a voice command, not a recording.
-constexpr double maximumUtteranceSeconds = 300;
-
 // The buffer as 16 kHz mono 16-bit samples; false with `error` when it
 // cannot be converted or is too long.
 bool modelSamples(const audio::PcmBuffer& buffer, std::vector<int16_t>& samples, std::string& error);
