@@ -4,6 +4,9 @@
 
 #include <dlfcn.h>
 #include <filesystem>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace tarvio {
 
@@ -17,6 +20,10 @@ std::string executableFolder()
         return ".";
     return executable.parent_path().string();
 }
+
+std::mutex exitHooksLock;
+std::vector<ModuleExitHook> exitHooks;
+bool exitHooksRan = false;
 
 std::string lastLoaderError()
 {
@@ -36,6 +43,19 @@ void loadModule(const std::string& name, Dispatcher& dispatcher)
     if (!addMethods)
         throw internalError("falha ao carregar o módulo " + name + ": " + lastLoaderError());
     addMethods(dispatcher);
+    if (auto atExit = reinterpret_cast<ModuleExitHook>(dlsym(module, moduleExitHookSymbol))) {
+        std::lock_guard guard(exitHooksLock);
+        exitHooks.push_back(atExit);
+    }
+}
+
+void runModuleExitHooks()
+{
+    std::lock_guard guard(exitHooksLock);
+    if (std::exchange(exitHooksRan, true))
+        return;
+    for (ModuleExitHook hook : exitHooks)
+        hook();
 }
 
 }

@@ -12,9 +12,12 @@
 #include "desktop/x11/RandrScreens.h"
 #include "desktop/x11/X11Clipboard.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <pthread.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace tarvio;
@@ -47,12 +50,49 @@ std::FILE* takeResponseStream()
     return ::fdopen(responses, "w");
 }
 
+// The end of the desktop session (SIGTERM, SIGHUP, SIGINT) reaches a thread
+// of its own through a pipe: the handler only writes one byte, and the thread
+// runs the modules' exit hooks and ends the process by the same signal.
+int exitSignalPipe[2] = {-1, -1};
+
+extern "C" void exitSignalArrived(int signal)
+{
+    int saved = errno;
+    auto byte = static_cast<unsigned char>(signal);
+    [[maybe_unused]] ssize_t ignored = ::write(exitSignalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+void watchExitSignals()
+{
+    if (::pipe2(exitSignalPipe, O_CLOEXEC) != 0)
+        return;
+    std::thread([] {
+        pthread_setname_np(pthread_self(), "tarvio.signals");
+        unsigned char byte = 0;
+        while (::read(exitSignalPipe[0], &byte, 1) != 1)
+            if (errno != EINTR)
+                return;
+        runModuleExitHooks();
+        std::signal(byte, SIG_DFL);
+        ::raise(byte);
+        ::_exit(128 + byte);
+    }).detach();
+    struct sigaction action {};
+    action.sa_handler = exitSignalArrived;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGHUP, SIGINT})
+        ::sigaction(signal, &action, nullptr);
+}
+
 }
 
 int main()
 {
     // A host that closes its end must not kill a recording in progress.
     std::signal(SIGPIPE, SIG_IGN);
+    watchExitSignals();
 
     // isoPlain and isoFrac are constant-initialised before main runs; the
     // calendar store comes next and reads nothing until asked.
@@ -76,6 +116,8 @@ int main()
 
     RequestChannel(dispatcher).run(STDIN_FILENO, responses);
     std::fflush(responses);
-    // Exit at once: a recording in progress is neither stopped nor finished.
+    // Exit at once, with nothing torn down; a recording in progress only gets
+    // its file brought up to date and closed.
+    runModuleExitHooks();
     ::_exit(0);
 }
