@@ -54,13 +54,22 @@ std::FILE* takeResponseStream()
 // of its own through a pipe: the handler only writes one byte, and the thread
 // runs the modules' exit hooks and ends the process by the same signal.
 int exitSignalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t exitSignal = 0;
 
 extern "C" void exitSignalArrived(int signal)
 {
     int saved = errno;
+    exitSignal = signal;
     auto byte = static_cast<unsigned char>(signal);
     [[maybe_unused]] ssize_t ignored = ::write(exitSignalPipe[1], &byte, 1);
     errno = saved;
+}
+
+[[noreturn]] void endBySignal(int signal)
+{
+    std::signal(signal, SIG_DFL);
+    ::raise(signal);
+    ::_exit(128 + signal);
 }
 
 void watchExitSignals()
@@ -74,9 +83,7 @@ void watchExitSignals()
             if (errno != EINTR)
                 return;
         runModuleExitHooks();
-        std::signal(byte, SIG_DFL);
-        ::raise(byte);
-        ::_exit(128 + byte);
+        endBySignal(byte);
     }).detach();
     struct sigaction action {};
     action.sa_handler = exitSignalArrived;
@@ -119,5 +126,8 @@ int main()
     // Exit at once, with nothing torn down; a recording in progress only gets
     // its file brought up to date and closed.
     runModuleExitHooks();
+    // Input that ended while a signal was handled ends the same way.
+    if (exitSignal)
+        endBySignal(exitSignal);
     ::_exit(0);
 }
