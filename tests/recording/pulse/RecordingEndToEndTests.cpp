@@ -162,6 +162,28 @@ TEST_F(RecordingEndToEndTest, WithoutAMicrophoneBothRecordsTheComputerAlone)
         (Json {{"code", "unavailable"}, {"message", "nenhum microfone disponível"}}));
 }
 
+TEST_F(RecordingEndToEndTest, AMicrophoneReplacedByAMonitorIsLostUntilItReturns)
+{
+    result(helper.call("recording.start", {{"path", file("rec.wav")}, {"sources", "mic"}}));
+    auto lostIs = [&](bool lost) {
+        auto asked = SteadyClock::now();
+        while (SteadyClock::now() - asked < 5s) {
+            if (result(helper.call("recording.status"))["lostSources"]["mic"] == lost)
+                return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    };
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(lostIs(false));
+    server.pactl("set-default-source testsink.monitor");
+    EXPECT_TRUE(lostIs(true));
+    EXPECT_EQ(result(helper.call("recording.status"))["state"], "recording");
+    server.pactl("set-default-source testmic");
+    EXPECT_TRUE(lostIs(false));
+    result(helper.call("recording.stop"));
+}
+
 TEST_F(RecordingEndToEndTest, TheRecordingOutlivesTheAudioServer)
 {
     result(helper.call("recording.start", {{"path", file("rec.wav")}}));
