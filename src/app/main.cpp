@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <pthread.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -76,15 +77,20 @@ void watchExitSignals()
 {
     if (::pipe2(exitSignalPipe, O_CLOEXEC) != 0)
         return;
-    std::thread([] {
-        pthread_setname_np(pthread_self(), "tarvio.signals");
-        unsigned char byte = 0;
-        while (::read(exitSignalPipe[0], &byte, 1) != 1)
-            if (errno != EINTR)
-                return;
-        runModuleExitHooks();
-        endBySignal(byte);
-    }).detach();
+    try {
+        std::thread([] {
+            pthread_setname_np(pthread_self(), "tarvio.signals");
+            unsigned char byte = 0;
+            while (::read(exitSignalPipe[0], &byte, 1) != 1)
+                if (errno != EINTR)
+                    return;
+            runModuleExitHooks();
+            endBySignal(byte);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread: the signals keep their default action.
+        return;
+    }
     struct sigaction action {};
     action.sa_handler = exitSignalArrived;
     sigemptyset(&action.sa_mask);
