@@ -4,6 +4,9 @@
 
 #include <dlfcn.h>
 #include <filesystem>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace tarvio {
 
@@ -34,6 +37,10 @@ std::filesystem::path modulePath(const std::string& name)
     return folder / "modules" / ("libtarvio-" + name + ".so");
 }
 
+std::mutex exitHooksLock;
+std::vector<ModuleExitHook> exitHooks;
+bool exitHooksRan = false;
+
 // The loader's reason, without the module's path that it often starts with.
 std::string lastLoaderError(const std::filesystem::path& path)
 {
@@ -59,6 +66,10 @@ std::string loadModule(const std::filesystem::path& path, Dispatcher& dispatcher
     if (!addMethods)
         return "não foi possível carregar o módulo " + path.string() + ": " + lastLoaderError(path);
     addMethods(dispatcher);
+    if (auto atExit = reinterpret_cast<ModuleExitHook>(dlsym(module, moduleExitHookSymbol))) {
+        std::lock_guard guard(exitHooksLock);
+        exitHooks.push_back(atExit);
+    }
     return {};
 }
 
@@ -83,6 +94,15 @@ void addModule(Dispatcher& dispatcher, const ModuleDescription& module)
         if (!reason.empty())
             addUnavailableMethods(module, reason, target);
     });
+}
+
+void runModuleExitHooks()
+{
+    std::lock_guard guard(exitHooksLock);
+    if (std::exchange(exitHooksRan, true))
+        return;
+    for (ModuleExitHook hook : exitHooks)
+        hook();
 }
 
 }

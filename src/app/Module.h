@@ -30,5 +30,13 @@ void addModule(Dispatcher& dispatcher, const ModuleDescription& module);
 // What a module exports.
 using AddModuleMethods = void (*)(Dispatcher&);
 inline constexpr const char* addModuleMethodsSymbol = "tarvioAddMethods";
+// Optional: run once before the process exits (end of input or a signal
+// that ends the session), from any thread, while other threads still run.
+using ModuleExitHook = void (*)();
+inline constexpr const char* moduleExitHookSymbol = "tarvioAtExit";
+
+// Runs the exit hooks of the loaded modules, once; a second caller waits
+// until the first is done.
+void runModuleExitHooks();
 
 }

@@ -12,9 +12,13 @@
 #include "desktop/x11/RandrScreens.h"
 #include "desktop/x11/X11Clipboard.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <pthread.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 using namespace tarvio;
@@ -47,12 +51,61 @@ std::FILE* takeResponseStream()
     return ::fdopen(responses, "w");
 }
 
+// The end of the desktop session (SIGTERM, SIGHUP, SIGINT) reaches a thread
+// of its own through a pipe: the handler only writes one byte, and the thread
+// runs the modules' exit hooks and ends the process by the same signal.
+int exitSignalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t exitSignal = 0;
+
+extern "C" void exitSignalArrived(int signal)
+{
+    int saved = errno;
+    exitSignal = signal;
+    auto byte = static_cast<unsigned char>(signal);
+    [[maybe_unused]] ssize_t ignored = ::write(exitSignalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+[[noreturn]] void endBySignal(int signal)
+{
+    std::signal(signal, SIG_DFL);
+    ::raise(signal);
+    ::_exit(128 + signal);
+}
+
+void watchExitSignals()
+{
+    if (::pipe2(exitSignalPipe, O_CLOEXEC) != 0)
+        return;
+    try {
+        std::thread([] {
+            pthread_setname_np(pthread_self(), "tarvio.signals");
+            unsigned char byte = 0;
+            while (::read(exitSignalPipe[0], &byte, 1) != 1)
+                if (errno != EINTR)
+                    return;
+            runModuleExitHooks();
+            endBySignal(byte);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread: the signals keep their default action.
+        return;
+    }
+    struct sigaction action {};
+    action.sa_handler = exitSignalArrived;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGHUP, SIGINT})
+        ::sigaction(signal, &action, nullptr);
+}
+
 }
 
 int main()
 {
     // A host that closes its end must not kill a recording in progress.
     std::signal(SIGPIPE, SIG_IGN);
+    watchExitSignals();
 
     // isoPlain and isoFrac are constant-initialised before main runs; the
     // calendar store comes next and reads nothing until asked.
@@ -74,7 +127,12 @@ int main()
 
     RequestChannel(dispatcher).run(STDIN_FILENO, responses);
     std::fflush(responses);
+    // Exit at once, with nothing torn down; a recording in progress only gets
+    // its file brought up to date and closed.
+    runModuleExitHooks();
     clipboard.handOver(); // to a running clipboard manager, so the copy outlives us
-    // Exit at once: a recording in progress is neither stopped nor finished.
+    // Input that ended while a signal was handled ends the same way.
+    if (exitSignal)
+        endBySignal(exitSignal);
     ::_exit(0);
 }

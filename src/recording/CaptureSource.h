@@ -21,6 +21,9 @@ public:
     virtual void start() = 0;
     // Stops capture; no callback runs once it has returned. Safe to call twice.
     virtual void stop() = 0;
+    // True while the device or the audio server is gone and the source waits
+    // for it to come back (its sound is silence meanwhile). Any thread.
+    virtual bool isLost() const { return false; }
 };
 
 // The audio server as the recording sees it: it makes the two kinds of

@@ -30,6 +30,12 @@ void Mixer::push(int source, std::span<const float> samples)
 {
     std::lock_guard guard(lock);
     SampleQueue& queue = buffers[static_cast<size_t>(source)];
+    if (!primed[size_t(source)] && primeSamples > 0) {
+        primed[size_t(source)] = true;
+        size_t held = queue.size() + samples.size();
+        if (held < primeSamples)
+            queue.append(std::vector<float>(primeSamples - held, 0.0f));
+    }
     queue.append(samples);
     queue.keepNewest(maxBacklog);
 }
@@ -45,6 +51,9 @@ std::vector<int16_t> Mixer::pull(int64_t count, std::array<bool, sourceCount> ac
     for (size_t source = 0; source < sourceCount; ++source) {
         SampleQueue& queue = buffers[source];
         size_t taken = std::min(wanted, queue.size());
+        // Ran dry: the next block builds the cushion again.
+        if (taken < wanted)
+            primed[source] = false;
         if (taken > 0) {
             std::span<const float> samples = queue.front(taken);
             float sum = 0.0f;
@@ -76,6 +85,7 @@ void Mixer::clearQueues()
     std::lock_guard guard(lock);
     for (SampleQueue& queue : buffers)
         queue.clear();
+    primed = {false, false};
 }
 
 }

@@ -8,6 +8,15 @@
 
 namespace tarvio {
 
+namespace {
+
+int64_t millisecondsOf(int64_t samples)
+{
+    return samples * 1000 / RecordingSession::sampleRate;
+}
+
+}
+
 bool requestMicAccess(MicrophoneAccess& access)
 {
     int status = access.status();
@@ -47,6 +56,17 @@ std::vector<int32_t> processIdsOf(const Json* list)
     return ids;
 }
 
+std::string recordingPath(const Json& params)
+{
+    std::optional<std::string> path = stringParam(params, "path");
+    if (!path || path->empty())
+        throw invalidParams("path é obrigatório");
+    // The file system would read the path only up to the NUL: another file.
+    if (path->find('\0') != std::string::npos)
+        throw invalidParams("path não pode conter o caractere NUL");
+    return *path;
+}
+
 RecordingCommands::RecordingCommands(CaptureDevices& devices, MicrophoneAccess& access, std::shared_ptr<Clock> clock)
     : devices(devices), access(access), clock(std::move(clock))
 {
@@ -66,9 +86,7 @@ Json RecordingCommands::recordingStart(const Json& params)
 {
     if (currentRecording)
         throw invalidParams("já existe uma gravação em andamento");
-    std::optional<std::string> path = stringParam(params, "path");
-    if (!path || path->empty())
-        throw invalidParams("path é obrigatório");
+    std::string path = recordingPath(params);
     std::string sources = stringParam(params, "sources").value_or("both");
     if (sources != "both" && sources != "system" && sources != "mic")
         throw invalidParams("sources deve ser both, system ou mic");
@@ -81,7 +99,7 @@ Json RecordingCommands::recordingStart(const Json& params)
 
     const bool usesMic = wantsMic && access.status() == MicrophoneAccess::authorized;
     const bool usesSystem = sources != "mic";
-    auto recording = RecordingSession::create(*path, usesSystem, usesMic, devices, clock);
+    auto recording = RecordingSession::create(path, usesSystem, usesMic, devices, clock);
     if (wantsMic && !usesMic)
         recording->addWarning("mic_denied");
 
@@ -124,6 +142,7 @@ Json RecordingCommands::recordingStatus(const Json&)
     auto levels = currentRecording->levels();
     bool paused = currentRecording->isPaused();
     int64_t durationMs = currentRecording->durationMs();
+    RecordingSession::WriteState writing = currentRecording->writeState();
     return {
         {"state", paused ? "paused" : "recording"},
         {"durationMs", durationMs},
@@ -131,6 +150,12 @@ Json RecordingCommands::recordingStatus(const Json&)
             {{"system", static_cast<double>(levels[RecordingSession::systemSourceIndex])},
                 {"mic", static_cast<double>(levels[RecordingSession::micSourceIndex])}}},
         {"sources", {{"system", currentRecording->hasSystemSource()}, {"mic", currentRecording->hasMic()}}},
+        // A source that started and is gone now (server stopped, device
+        // removed) records silence until it comes back.
+        {"lostSources", {{"system", currentRecording->systemSourceLost()}, {"mic", currentRecording->micLost()}}},
+        {"writeFailing", writing.failing},
+        {"writeError", writing.failing ? Json(writing.error) : Json(nullptr)},
+        {"lostMs", millisecondsOf(writing.lostSamples)},
     };
 }
 
@@ -139,8 +164,10 @@ Json RecordingCommands::recordingStop(const Json&)
     RecordingSession& recording = requireRecording();
     int64_t durationMs = recording.stop();
     std::string path = recording.path();
+    int64_t lostMs = millisecondsOf(recording.writeState().lostSamples);
     currentRecording.reset();
-    return {{"durationMs", durationMs}, {"path", path}};
+    // "lostMs": audio that could not be written, silence in the file.
+    return {{"durationMs", durationMs}, {"path", path}, {"lostMs", lostMs}};
 }
 
 }

@@ -39,4 +39,7 @@ std::vector<int32_t> processIdsOf(const Json* list);
 
 const char* micStatusName(int status);
 
+// The "path" of a recording or self-test: required, not empty, without NUL.
+std::string recordingPath(const Json& params);
+
 }

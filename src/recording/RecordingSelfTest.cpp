@@ -3,6 +3,7 @@
 #include "channel/HelperError.h"
 #include "channel/Params.h"
 #include "recording/Mixer.h"
+#include "recording/RecordingCommands.h"
 #include "recording/StreamConverter.h"
 #include "recording/WavWriter.h"
 
@@ -20,9 +21,7 @@ constexpr double twoPi440 = 2764.601535159018;
 
 Json recordingSelfTest(const Json& params)
 {
-    std::optional<std::string> path = stringParam(params, "path");
-    if (!path || path->empty())
-        throw invalidParams("path é obrigatório");
+    const std::string path = recordingPath(params);
 
     std::optional<audio::AudioFormat> format = audio::AudioFormat::makeFloat(48000, 2);
     std::unique_ptr<audio::PcmBuffer> buffer = format ? audio::PcmBuffer::make(*format, toneFrames) : nullptr;
@@ -44,9 +43,11 @@ Json recordingSelfTest(const Json& params)
     mixer.push(1, std::vector<float>(converted.size(), 0.25f));
     std::vector<int16_t> mixed = mixer.pull(static_cast<int64_t>(converted.size()), {true, true});
 
-    WavWriter writer(*path);
-    writer.append(mixed);
-    writer.finish();
+    // A file that does not hold the whole test is a failed test.
+    WavWriter writer(path);
+    bool written = writer.append(mixed) == mixed.size();
+    if (!writer.finish() || !written)
+        throw internalError("não foi possível gravar " + path + ": " + writer.lastError());
 
     int peak = 0;
     for (int16_t sample : mixed)

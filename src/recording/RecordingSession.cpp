@@ -38,6 +38,12 @@ int64_t samplesFor(double seconds)
 constexpr int64_t largestPull = 4 * RecordingSession::sampleRate;
 constexpr int headerRewriteTicks = 10;
 
+// Every recording that exists, for the process's exit. A recording leaves
+// the list first thing when it is destroyed, so the list's lock keeps each
+// one alive while the exit works on it.
+std::mutex everyRecordingLock;
+std::vector<RecordingSession*> everyRecording;
+
 }
 
 std::shared_ptr<RecordingSession> RecordingSession::create(std::string path, bool usesSystem, bool usesMic,
@@ -57,11 +63,27 @@ RecordingSession::RecordingSession(Private, std::string path, bool usesSystem, b
     , writer(filePath)
     , activeSince(this->clock->wallNow())
 {
+    std::lock_guard guard(everyRecordingLock);
+    everyRecording.push_back(this);
 }
 
 RecordingSession::~RecordingSession()
 {
+    {
+        std::lock_guard guard(everyRecordingLock);
+        std::erase(everyRecording, this);
+    }
     stopTimer();
+}
+
+void RecordingSession::finishAllForExit()
+{
+    std::lock_guard guard(everyRecordingLock);
+    for (RecordingSession* session : everyRecording) {
+        std::lock_guard sessionGuard(session->lock);
+        session->writeDue();
+        session->finishFile();
+    }
 }
 
 SamplesCallback RecordingSession::captureCallback(int source)
@@ -189,25 +211,77 @@ void RecordingSession::stopTimer()
 void RecordingSession::tick()
 {
     std::lock_guard guard(lock);
+    writeDue();
+}
+
+void RecordingSession::writeDue()
+{
     if (paused || writer.isFinished())
         return;
-    double elapsed = std::chrono::duration<double>(clock->wallNow() - activeSince).count();
+    const Clock::WallTime now = clock->wallNow();
+    double elapsed = std::chrono::duration<double>(now - activeSince).count();
     int64_t due = emittedAtActive + samplesFor(elapsed) - emittedSamples;
+    const int64_t largestJump = largestClockJump.count() * sampleRate;
+    const bool jumped = due > largestJump || due < -largestJump;
+    if (due < -largestJump) {
+        activeSince = now;
+        emittedAtActive = emittedSamples;
+        return;
+    }
+    due = std::min(due, largestJump);
     if (due <= 0)
         return;
     const std::array<bool, Mixer::sourceCount> active{systemSource != nullptr, mic != nullptr};
     while (due > 0) {
         int64_t count = std::min(due, largestPull);
-        std::vector<int16_t> samples = mixer.pull(count, active);
-        writer.append(samples);
-        // Counted even when the write failed: the duration follows the clock.
-        emittedSamples += count;
+        writeSamples(mixer.pull(count, active));
         due -= count;
+    }
+    if (jumped) {
+        activeSince = now;
+        emittedAtActive = emittedSamples;
     }
     if (++headerTicks >= headerRewriteTicks) {
         headerTicks = 0;
-        writer.rewriteHeader();
+        if (!writer.rewriteHeader()) {
+            writing.failing = true;
+            writing.error = writer.lastError();
+        }
     }
+}
+
+void RecordingSession::writeSamples(std::span<const int16_t> samples)
+{
+    // Each block goes to its own place in the timeline: after a failed
+    // write the file resumes where the clock is, and the gap reads as
+    // silence.
+    size_t written = writer.writeAt(emittedSamples, samples);
+    // Counted even when the write failed: the duration follows the clock.
+    emittedSamples += int64_t(samples.size());
+    writing.failing = written < samples.size();
+    if (!writing.failing)
+        return;
+    writing.error = writer.lastError();
+    writing.lostSamples += int64_t(samples.size() - written);
+}
+
+void RecordingSession::finishFile()
+{
+    if (writer.isFinished())
+        return;
+    // A file whose last writes failed still covers the whole recording time,
+    // when it can grow without space (a gap needs none).
+    writer.extendTo(emittedSamples);
+    if (!writer.finish()) {
+        writing.failing = true;
+        writing.error = writer.lastError();
+    }
+}
+
+RecordingSession::WriteState RecordingSession::writeState() const
+{
+    std::lock_guard guard(lock);
+    return writing;
 }
 
 void RecordingSession::pause()
@@ -237,7 +311,7 @@ int64_t RecordingSession::stop()
     tick();
     std::lock_guard guard(lock);
     int64_t product = emittedSamples * 1000;
-    writer.finish();
+    finishFile();
     return product / sampleRate;
 }
 

@@ -41,6 +41,15 @@ public:
     static constexpr int micSourceIndex = 1;
     static constexpr int64_t sampleRate = 16000;
     static constexpr std::chrono::milliseconds tickInterval{100};
+    // The most recording time one tick adds. A wall clock that moved further
+    // since the last tick was set (or the machine slept): the rest of the
+    // jump is left out, so a clock set years ahead cannot fill the disk with
+    // silence. A clock set back by more than this re-anchors the same way
+    // instead of holding the file still until it catches up.
+    static constexpr std::chrono::seconds largestClockJump{60};
+    // Cushion a source starts with, after a pause or a gap (250 ms): more
+    // than one capture block and one tick apart.
+    static constexpr size_t primeSamples = 4000;
 
     static std::shared_ptr<RecordingSession> create(std::string path, bool usesSystem, bool usesMic,
         CaptureDevices& devices, std::shared_ptr<Clock> clock = systemClock());
@@ -60,6 +69,20 @@ public:
     // file and returns the duration in milliseconds. Later calls only return
     // the duration again.
     int64_t stop();
+    // For the process's exit: writes what is due, brings the header up to
+    // date and closes the file of every recording that has one open. Sources
+    // and timers are left running; any thread.
+    static void finishAllForExit();
+
+    // Where writing stands: whether the last write (of samples or header)
+    // failed and why, and the samples lost to failed writes so far (the file
+    // holds silence in their place).
+    struct WriteState {
+        bool failing = false;
+        std::string error;
+        int64_t lostSamples = 0;
+    };
+    WriteState writeState() const;
 
     const std::string& id() const { return recordingId; }
     const std::string& path() const { return filePath; }
@@ -71,6 +94,9 @@ public:
     std::array<float, Mixer::sourceCount> levels() const { return mixer.levels(); }
     bool hasSystemSource() const { return systemSource != nullptr; }
     bool hasMic() const { return mic != nullptr; }
+    // Sources that started and have since lost their device or server.
+    bool systemSourceLost() const { return systemSource && systemSource->isLost(); }
+    bool micLost() const { return mic && mic->isLost(); }
     bool usesSystem() const { return wantsSystem; }
     bool usesMic() const { return wantsMic; }
 
@@ -82,6 +108,10 @@ private:
     SamplesCallback captureCallback(int source);
     void deliver(int source, std::span<const float> block);
     void tick();
+    // Writes what the clock calls for; `lock` held.
+    void writeDue();
+    void writeSamples(std::span<const int16_t> samples);
+    void finishFile();
     void startTimer();
     void stopTimer();
     void finishAfterFailedStart();
@@ -95,7 +125,7 @@ private:
     CaptureDevices& devices;
     const std::shared_ptr<Clock> clock;
 
-    Mixer mixer;
+    Mixer mixer {primeSamples};
     std::unique_ptr<CaptureSource> mic;
     std::unique_ptr<CaptureSource> systemSource;
     std::vector<std::string> warningCodes;
@@ -111,6 +141,7 @@ private:
     Clock::WallTime activeSince;
     int64_t emittedAtActive = 0;
     int headerTicks = 0;
+    WriteState writing;
 };
 
 }

@@ -20,11 +20,15 @@ public:
 
     void start() override;
     void stop() override;
+    bool isLost() const override { return lost; }
 
     // Hands a block to the recording as the capture thread would.
     void deliver(std::span<const float> block) { onSamples(block); }
     bool running() const { return isRunning; }
     int stopCount() const { return stops; }
+
+    // Set by the test: the device or server went away.
+    std::atomic<bool> lost{false};
 
 private:
     SamplesCallback onSamples;

@@ -1,5 +1,6 @@
 #include "recording/Mixer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -160,4 +161,39 @@ TEST(Mixer, ClearQueuesKeepsLevels)
     mixer.clearQueues();
     EXPECT_EQ(mixer.pull(100, {true, true}), std::vector<int16_t>(100, 0));
     EXPECT_NEAR(mixer.levels()[1], 0.6f * 0.4f, 1e-6);
+}
+
+// A source starts, and starts again after running dry or a pause, with a
+// cushion of silence, so blocks that do not line up with the pulls never
+// leave gaps in the middle of its sound.
+TEST(Mixer, CushionedSourceHasNoGapsBetweenBlocks)
+{
+    Mixer mixer(4000);
+    std::vector<int16_t> out;
+    auto pullInto = [&](int64_t count) {
+        auto pulled = mixer.pull(count, {true, true});
+        out.insert(out.end(), pulled.begin(), pulled.end());
+    };
+    // Blocks of 1365 samples every 85 ms against pulls of 1600 every 100 ms.
+    for (int millisecond = 1; millisecond <= 3000; ++millisecond) {
+        if (millisecond % 85 == 50)
+            mixer.push(1, filled(1365, 0.5f));
+        if (millisecond % 100 == 0)
+            pullInto(1600);
+    }
+    const int16_t sound = int16_t(0.5f * 32767.0f);
+    // Silence until the first block (at 50 ms) plus its cushion, then sound.
+    size_t firstSound = std::find(out.begin(), out.end(), sound) - out.begin();
+    EXPECT_EQ(firstSound, 4000u - 1365u);
+    EXPECT_EQ(std::count(out.begin() + long(firstSound), out.end(), 0), 0);
+
+    // After a pause, the same: 3000 samples of cushion before a 1000-sample block.
+    mixer.clearQueues();
+    out.clear();
+    mixer.push(1, filled(1000, 0.5f));
+    pullInto(1600);
+    pullInto(1600);
+    std::vector<int16_t> expected(3000, 0);
+    expected.resize(3200, sound);
+    EXPECT_EQ(out, expected);
 }

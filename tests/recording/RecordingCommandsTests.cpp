@@ -86,6 +86,8 @@ TEST_F(RecordingCommandsTest, StartRefusesBadParameters)
         {{{"path", ""}}, "path é obrigatório"},
         {{{"path", file.string()}, {"sources", "Both"}}, "sources deve ser both, system ou mic"},
         {{{"path", file.string()}, {"sources", "mic "}}, "sources deve ser both, system ou mic"},
+        // The file system would stop at the NUL and write another file.
+        {{{"path", file.string() + std::string(1, '\0') + "/../x.wav"}}, "path não pode conter o caractere NUL"},
     };
     for (const Case& test : cases) {
         HelperError error = errorOf([&] { commands.recordingStart(test.params); });
@@ -93,6 +95,7 @@ TEST_F(RecordingCommandsTest, StartRefusesBadParameters)
         EXPECT_EQ(error.message, test.message) << test.params;
     }
     EXPECT_EQ(commands.recordingStatus({}), idle);
+    EXPECT_FALSE(std::filesystem::exists(file));
     // A "sources" of the wrong type means both.
     EXPECT_EQ(start({{"sources", 3}})["sources"], (Json {{"system", true}, {"mic", true}}));
 }
@@ -234,7 +237,7 @@ TEST_F(RecordingCommandsTest, PauseAndResumeAnswerWithTheStatus)
     EXPECT_EQ(commands.recordingStatus({})["durationMs"], 1000);
     EXPECT_EQ(commands.recordingResume({})["state"], "recording");
     ASSERT_TRUE(clock->advanceTicks(5));
-    EXPECT_EQ(commands.recordingStop({}), (Json {{"durationMs", 1500}, {"path", file.string()}}));
+    EXPECT_EQ(commands.recordingStop({}), (Json {{"durationMs", 1500}, {"path", file.string()}, {"lostMs", 0}}));
     EXPECT_EQ(readBytes(file).size(), 44u + 2 * 24000u);
 }
 
@@ -245,4 +248,37 @@ TEST_F(RecordingCommandsTest, StopReturnsThePathAsGivenOnce)
     EXPECT_EQ(commands.recordingStop({})["path"], path);
     EXPECT_EQ(errorOf([&] { commands.recordingStop({}); }).code, "not_found");
     EXPECT_EQ(commands.recordingStatus({}), idle);
+}
+
+// What the host must know while it records: a source that went away, and a
+// file that cannot be written (the recording goes on meanwhile).
+TEST_F(RecordingCommandsTest, StatusTellsLostSourcesAndFailingWrites)
+{
+    start({});
+    auto trouble = [&] {
+        Json status = commands.recordingStatus({});
+        return Json {{"lostSources", status["lostSources"]}, {"writeFailing", status["writeFailing"]},
+            {"writeError", status["writeError"]}, {"lostMs", status["lostMs"]}};
+    };
+    auto expected = [](bool systemLost, bool micLost, Json error, int lostMs) {
+        return Json {{"lostSources", {{"system", systemLost}, {"mic", micLost}}}, {"writeFailing", !error.is_null()},
+            {"writeError", error}, {"lostMs", lostMs}};
+    };
+    ASSERT_TRUE(clock->advanceTicks(5));
+    EXPECT_EQ(trouble(), expected(false, false, nullptr, 0));
+    devices.mic->lost = true;
+    EXPECT_EQ(trouble(), expected(false, true, nullptr, 0));
+    devices.mic->lost = false;
+    devices.system->lost = true;
+    {
+        FileSizeLimit full(44 + 5 * 3200);
+        ASSERT_TRUE(clock->advanceTicks(3));
+        EXPECT_EQ(trouble(), expected(true, false, "File too large", 300));
+        EXPECT_EQ(commands.recordingStatus({})["state"], "recording");
+    }
+    devices.system->lost = false;
+    ASSERT_TRUE(clock->advanceTicks(2));
+    EXPECT_EQ(trouble(), expected(false, false, nullptr, 300));
+    EXPECT_EQ(commands.recordingStop({}), (Json {{"durationMs", 1000}, {"path", file.string()}, {"lostMs", 300}}));
+    EXPECT_EQ(readBytes(file).size(), 44u + 32000u);
 }

@@ -1,6 +1,7 @@
 #include "channel/HelperError.h"
 #include "recording/RecordingSelfTest.h"
 #include "recording/WavFile.h"
+#include "recording/WavWriter.h"
 #include "support/HelperProcess.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,42 @@ TEST(RecordingSelfTest, RefusedPaths)
     } catch (const HelperError& error) {
         EXPECT_EQ(error.code, "internal");
         EXPECT_EQ(error.message, "não foi possível criar " + path);
+    }
+}
+
+// The file of a recording in progress, through any path: refused, and the
+// recording's file is untouched. A file that cannot hold the test: an error.
+TEST(RecordingSelfTest, FilesItMustNotOrCannotWrite)
+{
+    TemporaryFolder folder;
+    auto recorded = folder / "rec.wav";
+    auto link = folder / "link.wav";
+    WavWriter recording(recorded.string());
+    std::vector<int16_t> samples(1000, 3);
+    recording.append(samples);
+    std::filesystem::create_symlink(recorded, link);
+    std::filesystem::create_hard_link(recorded, folder / "hard.wav");
+    for (const auto& path : {recorded, link, folder / "hard.wav"}) {
+        SCOPED_TRACE(path);
+        try {
+            recordingSelfTest({{"path", path.string()}});
+            ADD_FAILURE() << "no error";
+        } catch (const HelperError& error) {
+            EXPECT_EQ(error.code, "internal");
+            EXPECT_EQ(error.message, "não foi possível criar " + path.string());
+        }
+    }
+    EXPECT_EQ(readBytes(recorded).size(), 44u + 2000u);
+    recording.finish();
+
+    std::string full = (folder / "full.wav").string();
+    FileSizeLimit limit(44 + 1000);
+    try {
+        recordingSelfTest({{"path", full}});
+        ADD_FAILURE() << "no error";
+    } catch (const HelperError& error) {
+        EXPECT_EQ(error.code, "internal");
+        EXPECT_EQ(error.message, "não foi possível gravar " + full + ": File too large");
     }
 }
 

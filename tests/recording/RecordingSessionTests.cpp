@@ -4,6 +4,7 @@
 #include "recording/TestClock.h"
 #include "recording/WavFile.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace tarvio;
@@ -123,10 +124,10 @@ TEST_F(RecordingSessionTest, WallClockStepsForwardAndBack)
     auto session = makeSession(false, false);
     session->start({});
     ASSERT_TRUE(clock->advance(100ms));
-    // The machine slept a minute: the monotonic clock did not move.
-    clock->stepWall(60s);
+    // The machine slept half a minute: the monotonic clock did not move.
+    clock->stepWall(30s);
     ASSERT_TRUE(clock->advance(100ms));
-    EXPECT_EQ(session->emitted(), 1600 + 60 * 16000 + 1600);
+    EXPECT_EQ(session->emitted(), 1600 + 30 * 16000 + 1600);
     int64_t reached = session->emitted();
     // Set back by one second: nothing is written until the target passes.
     clock->stepWall(-1s);
@@ -136,6 +137,39 @@ TEST_F(RecordingSessionTest, WallClockStepsForwardAndBack)
     EXPECT_EQ(session->emitted(), reached + 1600);
     session->stop();
     EXPECT_EQ(samples().size(), size_t(reached + 1600));
+}
+
+// One jump of the clock adds at most a minute, either way; afterwards the
+// recording goes on at the pace of the clock.
+TEST_F(RecordingSessionTest, ClockJumpsAreBounded)
+{
+    using Years = std::chrono::duration<int64_t, std::ratio<31556952>>;
+    struct Case {
+        const char* name;
+        std::chrono::milliseconds step;
+        int64_t added; // by the tick after the step
+    };
+    const int64_t minute = 60 * 16000;
+    const Case cases[] = {
+        {"five years ahead", Years(5), minute},
+        {"just beyond a minute", 60s + 1ms, minute},
+        {"a minute less a tick", 59900ms, minute},
+        {"five years back", -Years(5), 0},
+        {"beyond a minute back", -61s, 0},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        auto session = makeSession(false, false);
+        session->start({});
+        ASSERT_TRUE(clock->advance(100ms));
+        clock->stepWall(row.step);
+        ASSERT_TRUE(clock->advance(100ms));
+        EXPECT_EQ(session->emitted(), 1600 + row.added);
+        ASSERT_TRUE(clock->advanceTicks(3));
+        EXPECT_EQ(session->emitted(), 1600 + row.added + 3 * 1600);
+        session->stop();
+        EXPECT_EQ(samples().size(), size_t(1600 + row.added + 3 * 1600));
+    }
 }
 
 TEST_F(RecordingSessionTest, HeaderIsRewrittenEveryTenWritingTicks)
@@ -161,21 +195,24 @@ TEST_F(RecordingSessionTest, SourcesAreMixedByIndex)
     EXPECT_EQ(devices.excluded, (std::vector<int32_t>{7, 9}));
     EXPECT_TRUE(session->hasMic());
     EXPECT_TRUE(session->hasSystemSource());
-    devices.system->deliver(std::vector<float>(1000, 0.25f));
-    devices.mic->deliver(std::vector<float>(500, 0.5f));
+    // Blocks longer than the cushion a source starts with.
+    devices.system->deliver(std::vector<float>(4800, 0.25f));
+    devices.mic->deliver(std::vector<float>(4400, 0.5f));
     devices.mic->deliver({});
     ASSERT_TRUE(clock->advance(100ms));
     auto levels = session->levels();
     EXPECT_EQ(levels[0], 1.0f);
     EXPECT_EQ(levels[1], 1.0f);
+    ASSERT_TRUE(clock->advanceTicks(3));
     session->stop();
     EXPECT_EQ(devices.mic->stopCount(), 1);
     EXPECT_EQ(devices.system->stopCount(), 1);
     auto written = samples();
-    ASSERT_EQ(written.size(), 1600u);
+    ASSERT_EQ(written.size(), 6400u);
     EXPECT_EQ(written[0], int16_t((0.25f + 0.5f) * 32767.0f));
-    EXPECT_EQ(written[600], int16_t(0.25f * 32767.0f));
-    EXPECT_EQ(written[1200], 0);
+    EXPECT_EQ(written[4399], int16_t((0.25f + 0.5f) * 32767.0f));
+    EXPECT_EQ(written[4400], int16_t(0.25f * 32767.0f));
+    EXPECT_EQ(written[4800], 0);
 }
 
 TEST_F(RecordingSessionTest, SourceDeliveringTooMuchIsCutToTheClock)
@@ -313,12 +350,82 @@ TEST_F(RecordingSessionTest, FileThatCannotBeCreated)
     EXPECT_EQ(devices.mic, nullptr);
 }
 
-TEST_F(RecordingSessionTest, FileThatCannotBeWrittenStillCountsTheDuration)
+// A full disk in the middle of a recording: the status says so while it
+// lasts, the recording goes on, and once writing works again the file's
+// timeline is whole, the lost part silent.
+TEST_F(RecordingSessionTest, WriteFailuresLeaveSilenceAndAreCounted)
 {
-    auto session = makeSession(false, false, "/dev/full");
+    auto session = makeSession(false, true);
     session->start({});
-    ASSERT_TRUE(clock->advanceTicks(12));
+    auto deliverTick = [&] {
+        devices.mic->deliver(std::vector<float>(1600, 0.5f));
+        return clock->advance(100ms);
+    };
+    devices.mic->deliver(std::vector<float>(4000, 0.5f));
+    for (int tick = 0; tick < 10; ++tick)
+        ASSERT_TRUE(deliverTick());
+    EXPECT_FALSE(session->writeState().failing);
+    {
+        FileSizeLimit full(44 + 16000 * 2);
+        for (int tick = 0; tick < 10; ++tick)
+            ASSERT_TRUE(deliverTick());
+        auto state = session->writeState();
+        EXPECT_TRUE(state.failing);
+        EXPECT_EQ(state.error, "File too large");
+        EXPECT_EQ(state.lostSamples, 16000);
+    }
+    for (int tick = 0; tick < 10; ++tick)
+        ASSERT_TRUE(deliverTick());
+    EXPECT_FALSE(session->writeState().failing);
+    EXPECT_EQ(session->stop(), 3000);
+    EXPECT_EQ(session->writeState().lostSamples, 16000);
+    auto data = bytes();
+    ASSERT_EQ(data.size(), 44u + 3 * 32000u);
+    EXPECT_EQ(le32At(data, 40), 3 * 32000u);
+    auto written = wavSamples(data);
+    const int16_t sound = int16_t(0.5f * 32767.0f);
+    EXPECT_EQ(std::count(written.begin(), written.begin() + 16000, sound), 16000);
+    EXPECT_EQ(std::count(written.begin() + 16000, written.begin() + 32000, 0), 16000);
+    EXPECT_EQ(std::count(written.begin() + 32000, written.end(), sound), 16000);
+}
+
+TEST_F(RecordingSessionTest, WritingThatFailsToTheEndStillCoversTheRecordingTime)
+{
+    auto session = makeSession(false, false);
+    session->start({});
+    ASSERT_TRUE(clock->advanceTicks(5));
+    FileSizeLimit full(44 + 8000 * 2);
+    ASSERT_TRUE(clock->advanceTicks(7));
+    // The file grows without data to the whole time (a gap needs no space),
+    // except where a size limit forbids even that.
     EXPECT_EQ(session->stop(), 1200);
+    EXPECT_EQ(session->writeState().lostSamples, 7 * 1600);
+    EXPECT_EQ(le32At(bytes(), 40), bytes().size() - 44);
+}
+
+// The process ends (end of input, a signal): what is due is written, the
+// header covers all of it and the file is closed; the timer writes no more.
+TEST_F(RecordingSessionTest, ExitFinishesTheFileOfEveryRecording)
+{
+    auto running = makeSession(false, false);
+    running->start({});
+    auto paused = RecordingSession::create((folder / "paused.wav").string(), false, false, devices, clock);
+    paused->start({});
+    ASSERT_TRUE(clock->advance(100ms, 2));
+    paused->pause();
+    ASSERT_TRUE(clock->advance(200ms, 2));
+    clock->stepWall(40ms);
+    RecordingSession::finishAllForExit();
+    auto data = bytes();
+    ASSERT_EQ(data.size(), 44u + 340u * 32);
+    EXPECT_EQ(le32At(data, 40), 340u * 32);
+    auto pausedData = readBytes(folder / "paused.wav");
+    ASSERT_EQ(pausedData.size(), 44u + 1600u * 2);
+    EXPECT_EQ(le32At(pausedData, 40), 1600u * 2);
+    ASSERT_TRUE(clock->advance(100ms, 2));
+    EXPECT_EQ(bytes(), data);
+    EXPECT_EQ(running->stop(), 340);
+    EXPECT_EQ(bytes(), data);
 }
 
 TEST(RecordingSessionRealClock, TicksOnItsOwn)

@@ -5,7 +5,9 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tarvio;
 using namespace tarvio::testing;
@@ -139,13 +141,116 @@ TEST(WavWriter, UncreatableFileRaisesWithThePath)
     }
 }
 
-TEST(WavWriter, FailedWritesDropSamplesSilently)
+namespace {
+
+// The path is refused as a file that cannot be created.
+void expectRefused(const std::string& path)
 {
-    WavWriter writer("/dev/full");
-    std::vector<int16_t> samples(10, 5);
-    writer.append(samples);
-    EXPECT_EQ(writer.dataBytes(), 0);
-    writer.finish();
+    try {
+        WavWriter writer(path);
+        ADD_FAILURE() << "no error";
+    } catch (const HelperError& error) {
+        EXPECT_EQ(error.code, "internal");
+        EXPECT_EQ(error.message, "não foi possível criar " + path);
+    }
+}
+
+}
+
+TEST(WavWriter, OnlyRegularOrNewFilesAreWritten)
+{
+    TemporaryFolder folder;
+    std::string kept = (folder / "kept.wav").string();
+    { std::ofstream(kept) << "keep"; }
+    std::string fifo = (folder / "pipe").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A reader on the FIFO: opening it for writing would succeed and block
+    // nothing, but must still be refused, with nothing written.
+    int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const std::string paths[] = {
+        kept + std::string(1, '\0') + "/../other.wav", // the part before the NUL must stay untouched
+        fifo,
+        "/dev/null",
+        "/proc/self/comm",
+        "/proc/tarvio.wav",
+        "/sys/kernel/tarvio.wav",
+        folder.path.string(),
+    };
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        expectRefused(path);
+    }
+    char byte = 0;
+    EXPECT_LE(::read(reader, &byte, 1), 0);
+    ::close(reader);
+    EXPECT_EQ(readBytes(kept).size(), 4u);
+    // Without a reader, opening a FIFO for writing would block or fail.
+    expectRefused(fifo);
+}
+
+TEST(WavWriter, TheFileOfAnOpenWriterIsNeverTakenAgain)
+{
+    TemporaryFolder folder;
+    auto path = folder / "rec.wav";
+    auto link = folder / "link.wav";
+    auto hardLink = folder / "hard.wav";
+    WavWriter recording(path.string());
+    std::vector<int16_t> samples(100, 7);
+    recording.append(samples);
+    std::filesystem::create_symlink(path, link);
+    std::filesystem::create_hard_link(path, hardLink);
+    for (const auto& other : {path, link, hardLink, folder / "." / "rec.wav"}) {
+        SCOPED_TRACE(other);
+        expectRefused(other.string());
+    }
+    recording.finish();
+    EXPECT_EQ(readBytes(path).size(), 44u + 200u);
+    // Once finished, the file is free again.
+    WavWriter again(link.string());
+    again.finish();
+    EXPECT_EQ(readBytes(path), emptyHeader);
+}
+
+TEST(WavWriter, AHeaderThatCannotBeWrittenIsAnErrorAndLeavesNoFile)
+{
+    TemporaryFolder folder;
+    std::string path = (folder / "a.wav").string();
+    FileSizeLimit limit(10);
+    try {
+        WavWriter writer(path);
+        ADD_FAILURE() << "no error";
+    } catch (const HelperError& error) {
+        EXPECT_EQ(error.code, "internal");
+        EXPECT_EQ(error.message, "não foi possível gravar " + path + ": File too large");
+    }
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(WavWriter, FailedWritesAreReportedAndLeaveSilenceOnceWritingWorks)
+{
+    TemporaryFolder folder;
+    auto path = folder / "a.wav";
+    WavWriter writer(path.string());
+    std::vector<int16_t> block(100, 9);
+    FileSizeLimit limit(44 + 200);
+    EXPECT_EQ(writer.writeAt(0, block), 100u);
+    EXPECT_EQ(writer.lastError(), "");
+    EXPECT_EQ(writer.writeAt(100, block), 0u);
+    EXPECT_EQ(writer.lastError(), "File too large");
+    EXPECT_EQ(writer.dataBytes(), 200);
+    EXPECT_TRUE(writer.rewriteHeader());
+    limit.lift();
+    // The block after the failed one lands where it belongs.
+    EXPECT_EQ(writer.writeAt(200, block), 100u);
+    EXPECT_TRUE(writer.extendTo(350));
+    EXPECT_TRUE(writer.finish());
+    auto bytes = readBytes(path);
+    ASSERT_EQ(bytes.size(), 44u + 700u);
+    EXPECT_EQ(le32At(bytes, 40), 700u);
+    auto samples = wavSamples(bytes);
+    for (size_t index = 0; index < samples.size(); ++index)
+        ASSERT_EQ(samples[index], (index < 100 || (index >= 200 && index < 300)) ? 9 : 0) << index;
 }
 
 // A write cut short in the middle of a sample must not shift the samples
@@ -155,17 +260,11 @@ TEST(WavWriter, ShortWriteKeepsSamplesAligned)
     TemporaryFolder folder;
     auto path = folder / "a.wav";
     WavWriter writer(path.string());
-    auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved {};
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limited = saved;
-    limited.rlim_cur = 44 + 3;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    std::vector<int16_t> first{0x1111, 0x2222};
-    writer.append(first);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
-
+    {
+        FileSizeLimit limit(44 + 3);
+        std::vector<int16_t> first{0x1111, 0x2222};
+        EXPECT_EQ(writer.append(first), 1u);
+    }
     EXPECT_EQ(writer.dataBytes(), 2);
     std::vector<int16_t> second{0x3333, 0x4444};
     writer.append(second);

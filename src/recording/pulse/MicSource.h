@@ -14,6 +14,7 @@ public:
 
     void start() override;
     void stop() override { capture.stop(); }
+    bool isLost() const override { return capture.isLost(); }
 
     static constexpr uint32_t fragmentFrames = 4096;
 

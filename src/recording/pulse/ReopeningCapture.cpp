@@ -35,6 +35,7 @@ void ReopeningCapture::markLost()
     {
         std::lock_guard guard(mutex);
         lost = true;
+        lostNow = true;
     }
     wake.notify_all();
 }
@@ -72,6 +73,10 @@ void ReopeningCapture::watch()
             guard.lock();
             current = std::move(reopened);
         }
+        // A capture that broke again while it opened is reported by its own
+        // callback, which set `lost` once more.
+        if (!lost)
+            lostNow = false;
     }
 }
 

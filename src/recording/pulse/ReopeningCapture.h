@@ -36,6 +36,8 @@ public:
     void start();
     // Idempotent; returns once no callback of any capture can run.
     void stop();
+    // From the loss of a capture until another one is open. Any thread.
+    bool isLost() const { return lostNow.load(); }
 
 private:
     void watch();
@@ -47,6 +49,7 @@ private:
     bool lost = false;
     bool stopping = false;
     std::atomic<bool> cancel {false};
+    std::atomic<bool> lostNow {false};
     std::unique_ptr<OpenCapture> current;
     std::thread watcher;
 };

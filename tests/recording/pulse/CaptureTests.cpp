@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -148,7 +149,10 @@ TEST_F(CaptureTest, CaptureComesBackAfterTheServerRestarts)
     auto start = std::chrono::steady_clock::now();
     mic.stop();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
-    EXPECT_GT(toneAmplitude(collected.take(), 440), 0.05);
+    // The last second: a server may take a while to set its devices up.
+    auto samples = collected.take();
+    samples.erase(samples.begin(), samples.end() - std::min<std::ptrdiff_t>(16000, std::ssize(samples)));
+    EXPECT_GT(toneAmplitude(samples, 440), 0.05);
 }
 
 TEST_F(CaptureTest, NewDefaultDevicesAreFollowed)
@@ -161,7 +165,13 @@ TEST_F(CaptureTest, NewDefaultDevicesAreFollowed)
     std::this_thread::sleep_for(500ms);
     // A second microphone built as the first one is.
     server.pactl("load-module module-null-sink sink_name=othermicsink rate=44100 channels=1");
-    server.pactl("load-module module-sine sink=othermicsink frequency=880");
+    // PipeWire's pulse server has no sine generator: a player feeds it.
+    writeTone((files / "880.wav").string(), 880, 5);
+    std::optional<Player> otherMicTone;
+    if (server.isPipeWire())
+        otherMicTone.emplace(server, (files / "880.wav").string(), "othermicsink");
+    else
+        server.pactl("load-module module-sine sink=othermicsink frequency=880");
     server.pactl("load-module module-remap-source source_name=othermic master=othermicsink.monitor");
     server.pactl("load-module module-null-sink sink_name=othersink rate=44100 channels=2");
     // Kept at a low latency as the test server's own devices are.

@@ -91,6 +91,8 @@ std::string configuration(const std::string& socket)
 
 PulseServer::PulseServer()
 {
+    const char* kind = std::getenv("TARVIO_TEST_AUDIO_SERVER");
+    pipeWire = kind && std::string(kind) == "pipewire";
     char pattern[] = "/tmp/tarvio-pulse.XXXXXX";
     if (!mkdtemp(pattern))
         throw std::runtime_error("mkdtemp failed");
@@ -98,8 +100,11 @@ PulseServer::PulseServer()
     std::filesystem::create_directories(folder + "/home");
     std::filesystem::create_directories(folder + "/xdg");
     chmod((folder + "/xdg").c_str(), 0700);
-    socketPath = folder + "/native";
-    std::ofstream(folder + "/ci.pa") << configuration(socketPath);
+    socketPath = pipeWire ? folder + "/xdg/pulse/native" : folder + "/native";
+    if (pipeWire)
+        writeTone(folder + "/mic.wav", 440, 40);
+    else
+        std::ofstream(folder + "/ci.pa") << configuration(socketPath);
     setenv("PULSE_SERVER", address().c_str(), 1);
     setenv("HOME", (folder + "/home").c_str(), 1);
     launch();
@@ -119,47 +124,97 @@ std::vector<std::pair<std::string, std::string>> PulseServer::environment() cons
 
 void PulseServer::launch()
 {
+    if (pipeWire) {
+        launchPipeWire();
+        return;
+    }
     daemon = spawn({"pulseaudio", "-n", "-F", folder + "/ci.pa", "--daemonize=no", "--exit-idle-time=-1",
                        "--disallow-exit", "--use-pid-file=no", "--log-target=file:" + folder + "/pulse.log"},
         // Off the session bus: servers started side by side would each
         // claim the same bus name, and all but one give up.
         {{"HOME", folder + "/home"}, {"XDG_RUNTIME_DIR", folder + "/xdg"},
             {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + folder + "/no-bus"}});
+    waitUntilAnswering("pulse.log");
+}
+
+void PulseServer::launchPipeWire()
+{
+    const std::string busAddress = "unix:path=" + folder + "/bus";
+    bus = spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + busAddress}, {});
+    for (int attempt = 0; attempt < 100 && !std::filesystem::exists(folder + "/bus"); ++attempt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::vector<std::pair<std::string, std::string>> environment {{"HOME", folder + "/home"},
+        {"XDG_RUNTIME_DIR", folder + "/xdg"}, {"XDG_CONFIG_HOME", folder + "/home/.config"},
+        {"DBUS_SESSION_BUS_ADDRESS", busAddress}};
+    daemon = spawn({"pipewire"}, environment, folder + "/pipewire.log");
+    sessionManager = spawn({"wireplumber"}, environment, folder + "/wireplumber.log");
+    pulseServer = spawn({"pipewire-pulse"}, environment, folder + "/pipewire-pulse.log");
+    waitUntilAnswering("pipewire-pulse.log");
+    pactl("load-module module-null-sink sink_name=testsink rate=48000 channels=2 >/dev/null");
+    pactl("load-module module-null-sink sink_name=micsink rate=48000 channels=1 >/dev/null");
+    pactl("load-module module-remap-source source_name=testmic master=micsink.monitor channels=1 >/dev/null");
+    pactl("set-default-sink testsink");
+    pactl("set-default-source testmic");
+    // A generous latency: a player that runs late leaves gaps in the tone.
+    feeder = spawn({"paplay", "--device=micsink", "--latency-msec=250", folder + "/mic.wav"}, this->environment());
+    // Ready once the tone flows into the microphone's sink.
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (pactl("list short sinks").find("micsink\tPipeWire\tfloat32le 1ch 48000Hz\tRUNNING") != std::string::npos)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    throw std::runtime_error("the PipeWire microphone tone did not start in " + folder);
+}
+
+void PulseServer::waitUntilAnswering(const std::string& logName)
+{
     for (int attempt = 0; attempt < 200; ++attempt) {
         if (WEXITSTATUS(reap(spawn({"pactl", "info"}, environment()))) == 0)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
-    std::ifstream log(folder + "/pulse.log");
+    std::ifstream log(folder + "/" + logName);
     std::string text((std::istreambuf_iterator<char>(log)), {});
     int status = 0;
     bool exited = waitpid(daemon, &status, WNOHANG) == daemon;
-    throw std::runtime_error("pulseaudio did not start in " + folder + (exited ? " (it exited)" : " (still running)")
+    throw std::runtime_error("the audio server did not start in " + folder + (exited ? " (it exited)" : " (still running)")
         + ": " + text.substr(text.size() > 1500 ? text.size() - 1500 : 0));
+}
+
+std::vector<pid_t> PulseServer::processes() const
+{
+    std::vector<pid_t> result;
+    for (pid_t process : {pulseServer, daemon, sessionManager})
+        if (process >= 0)
+            result.push_back(process);
+    return result;
 }
 
 void PulseServer::kill()
 {
-    if (daemon < 0)
-        return;
-    ::kill(daemon, SIGKILL);
-    ::kill(daemon, SIGCONT);
-    reap(daemon);
-    daemon = -1;
+    // The tone player first, then the servers, each reaped.
+    for (pid_t* process : {&feeder, &pulseServer, &sessionManager, &daemon, &bus}) {
+        if (*process < 0)
+            continue;
+        ::kill(*process, SIGKILL);
+        ::kill(*process, SIGCONT);
+        reap(*process);
+        *process = -1;
+    }
     std::error_code ignored;
     std::filesystem::remove(socketPath, ignored);
 }
 
 void PulseServer::freeze()
 {
-    if (daemon >= 0)
-        ::kill(daemon, SIGSTOP);
+    for (pid_t process : processes())
+        ::kill(process, SIGSTOP);
 }
 
 void PulseServer::thaw()
 {
-    if (daemon >= 0)
-        ::kill(daemon, SIGCONT);
+    for (pid_t process : processes())
+        ::kill(process, SIGCONT);
 }
 
 void PulseServer::restart()
@@ -177,9 +232,12 @@ std::string PulseServer::pactl(const std::string& arguments) const
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-Player::Player(const PulseServer& server, const std::string& file)
+Player::Player(const PulseServer& server, const std::string& file, const std::string& device)
 {
-    child = spawn({"paplay", file}, server.environment());
+    std::vector<std::string> arguments {"paplay", file};
+    if (!device.empty())
+        arguments.insert(arguments.begin() + 1, "--device=" + device);
+    child = spawn(arguments, server.environment());
 }
 
 Player::~Player()

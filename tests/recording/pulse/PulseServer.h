@@ -7,9 +7,12 @@
 
 namespace tarvio::testing {
 
-// A private PulseAudio server for one test: a null default sink "testsink",
-// a 440 Hz fake microphone "testmic", kept at a low latency. Sets
-// PULSE_SERVER and HOME for this process while it lives.
+// A private audio server for one test: a null default sink "testsink", a
+// 440 Hz fake microphone "testmic", kept at a low latency. Sets PULSE_SERVER
+// and HOME for this process while it lives. PulseAudio, or with
+// TARVIO_TEST_AUDIO_SERVER=pipewire a PipeWire (pipewire, wireplumber and
+// pipewire-pulse on a D-Bus of their own), whose fake microphone is fed by
+// playing a tone into a null sink: its pulse server has no sine generator.
 class PulseServer {
 public:
     PulseServer();
@@ -33,18 +36,27 @@ public:
     // Runs pactl with these arguments; returns its standard output.
     std::string pactl(const std::string& arguments) const;
 
+    bool isPipeWire() const { return pipeWire; }
+
 private:
     void launch();
+    void launchPipeWire();
+    void waitUntilAnswering(const std::string& logName);
+    // The server's processes, the main one first.
+    std::vector<pid_t> processes() const;
 
     std::string folder;
     std::string socketPath;
+    bool pipeWire = false;
     pid_t daemon = -1;
+    pid_t bus = -1, sessionManager = -1, pulseServer = -1, feeder = -1;
 };
 
 // paplay playing a file on the server; stops it when destroyed.
 class Player {
 public:
-    Player(const PulseServer& server, const std::string& file);
+    // On the default output device, or on `device`.
+    Player(const PulseServer& server, const std::string& file, const std::string& device = {});
     ~Player();
 
     pid_t pid() const { return child; }

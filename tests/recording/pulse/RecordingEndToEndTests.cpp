@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <algorithm>
 #include <csignal>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace tarvio;
@@ -160,6 +162,28 @@ TEST_F(RecordingEndToEndTest, WithoutAMicrophoneBothRecordsTheComputerAlone)
         (Json {{"code", "unavailable"}, {"message", "nenhum microfone disponível"}}));
 }
 
+TEST_F(RecordingEndToEndTest, AMicrophoneReplacedByAMonitorIsLostUntilItReturns)
+{
+    result(helper.call("recording.start", {{"path", file("rec.wav")}, {"sources", "mic"}}));
+    auto lostIs = [&](bool lost) {
+        auto asked = SteadyClock::now();
+        while (SteadyClock::now() - asked < 5s) {
+            if (result(helper.call("recording.status"))["lostSources"]["mic"] == lost)
+                return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    };
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(lostIs(false));
+    server.pactl("set-default-source testsink.monitor");
+    EXPECT_TRUE(lostIs(true));
+    EXPECT_EQ(result(helper.call("recording.status"))["state"], "recording");
+    server.pactl("set-default-source testmic");
+    EXPECT_TRUE(lostIs(false));
+    result(helper.call("recording.stop"));
+}
+
 TEST_F(RecordingEndToEndTest, TheRecordingOutlivesTheAudioServer)
 {
     result(helper.call("recording.start", {{"path", file("rec.wav")}}));
@@ -196,6 +220,40 @@ TEST_F(RecordingEndToEndTest, AHungAudioServerHoldsNoRequestUp)
     EXPECT_EQ(recording.headerDataBytes(), recording.samples.size() * 2);
 }
 
+TEST_F(RecordingEndToEndTest, TheHostGoingAwayLeavesAWholeFile)
+{
+    struct Case {
+        const char* name;
+        int signal; // 0: the host closes standard input
+    };
+    const Case cases[] = {{"end of input", 0}, {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}, {"SIGINT", SIGINT}};
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        HelperProcess host(server.environment());
+        std::string path = file(std::string(row.name) + ".wav");
+        auto beforeStart = SteadyClock::now();
+        ASSERT_TRUE(host.call("recording.start", {{"path", path}})["result"].is_object());
+        auto afterStart = SteadyClock::now();
+        std::this_thread::sleep_for(1500ms);
+        auto ended = SteadyClock::now();
+        if (row.signal)
+            ::kill(host.pid(), row.signal);
+        int status = host.finish();
+        auto exited = SteadyClock::now();
+        EXPECT_EQ(status, row.signal ? -1 : 0);
+        EXPECT_EQ(host.errorOutput(), "");
+        Recorded recording(path);
+        ASSERT_GE(recording.bytes.size(), 44u);
+        EXPECT_EQ(recording.headerDataBytes(), recording.bytes.size() - 44);
+        EXPECT_EQ(le32At(recording.bytes, 4), recording.bytes.size() - 8);
+        // The recorded time lies between the start's answer and the end,
+        // and within the life of the request and the process.
+        double fileMs = double(recording.samples.size()) / 16.0;
+        EXPECT_GE(fileMs, Seconds(ended - afterStart).count() * 1000 - 50);
+        EXPECT_LE(fileMs, Seconds(exited - beforeStart).count() * 1000 + 50);
+    }
+}
+
 TEST_F(RecordingEndToEndTest, AKilledHelperLeavesAReadableFile)
 {
     result(helper.call("recording.start", {{"path", file("rec.wav")}, {"sources", "mic"}}));
@@ -210,14 +268,110 @@ TEST_F(RecordingEndToEndTest, AKilledHelperLeavesAReadableFile)
     EXPECT_LE(dataBytes - recording.headerDataBytes(), 1.2 * 32000);
 }
 
-TEST_F(RecordingEndToEndTest, AFullDiskLosesSamplesButNotTheRecording)
+TEST_F(RecordingEndToEndTest, NothingElseWritesTheFileOfTheRecording)
 {
-    result(helper.call("recording.start", {{"path", "/dev/full"}, {"sources", "mic"}}));
-    std::this_thread::sleep_for(500ms);
-    EXPECT_EQ(result(helper.call("recording.status"))["state"], "recording");
+    result(helper.call("recording.start", {{"path", file("rec.wav")}, {"sources", "mic"}}));
+    std::filesystem::create_symlink(file("rec.wav"), file("link.wav"));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(helper.call("recording.selftest", {{"path", file("link.wav")}})["error"],
+        (Json {{"code", "internal"}, {"message", "não foi possível criar " + file("link.wav")}}));
+    std::this_thread::sleep_for(300ms);
     Json stopped = result(helper.call("recording.stop"));
-    EXPECT_NEAR(stopped["durationMs"].get<double>(), 500, 200);
-    EXPECT_EQ(result(helper.call("ping"))["pong"], true);
+    Recorded recording(file("rec.wav"));
+    EXPECT_EQ(recording.headerDataBytes(), recording.bytes.size() - 44);
+    EXPECT_EQ(stopped["durationMs"], int64_t(recording.samples.size()) * 1000 / 16000);
+    EXPECT_GT(recording.tone(440), 0.02);
+}
+
+TEST_F(RecordingEndToEndTest, AFullDiskIsReportedAndTheTimelineStaysWhole)
+{
+    EXPECT_EQ(helper.call("recording.start", {{"path", "/dev/full"}})["error"],
+        (Json {{"code", "internal"}, {"message", "não foi possível criar /dev/full"}}));
+    result(helper.call("recording.start", {{"path", file("rec.wav")}, {"sources", "mic"}}));
+    std::this_thread::sleep_for(600ms);
+    // The file may not grow any more, as on a full disk.
+    rlimit full {rlim_t(std::filesystem::file_size(file("rec.wav"))), RLIM_INFINITY};
+    ASSERT_EQ(::prlimit(helper.pid(), RLIMIT_FSIZE, &full, nullptr), 0);
+    std::this_thread::sleep_for(1s);
+    Json failing = result(helper.call("recording.status"));
+    EXPECT_EQ(failing["state"], "recording");
+    EXPECT_EQ(failing["writeFailing"], true);
+    EXPECT_EQ(failing["writeError"], "File too large");
+    EXPECT_GT(failing["lostMs"].get<int>(), 700);
+    rlimit lifted {RLIM_INFINITY, RLIM_INFINITY};
+    ASSERT_EQ(::prlimit(helper.pid(), RLIMIT_FSIZE, &lifted, nullptr), 0);
+    std::this_thread::sleep_for(600ms);
+    Json working = result(helper.call("recording.status"));
+    EXPECT_EQ(working["writeFailing"], false);
+    EXPECT_EQ(working["writeError"], nullptr);
+    Json stopped = result(helper.call("recording.stop"));
+    EXPECT_NEAR(stopped["durationMs"].get<double>(), 2200, 250);
+    EXPECT_NEAR(stopped["lostMs"].get<double>(), 1000, 200);
+    Recorded recording(file("rec.wav"));
+    EXPECT_EQ(recording.headerDataBytes(), recording.bytes.size() - 44);
+    EXPECT_EQ(stopped["durationMs"], int64_t(recording.samples.size()) * 1000 / 16000);
+}
+
+namespace {
+
+// The longest run of zero samples in [from, to).
+size_t longestSilence(const std::vector<int16_t>& samples, size_t from, size_t to)
+{
+    size_t longest = 0, run = 0;
+    for (size_t index = from; index < std::min(to, samples.size()); ++index) {
+        run = samples[index] == 0 ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
+}
+
+// A continuous tone through the microphone stays continuous in the file:
+// no gap beyond 2 ms once 300 ms have passed since the start, a resume, or
+// the return of the audio server; while the server is away, the status says
+// the microphone is lost.
+TEST_F(RecordingEndToEndTest, AContinuousToneStaysContinuous)
+{
+    const size_t settle = 300 * 16, gap = 2 * 16;
+    result(helper.call("recording.start", {{"path", file("rec.wav")}, {"sources", "mic"}}));
+    std::this_thread::sleep_for(1500ms);
+    size_t pausedAt = size_t(result(helper.call("recording.pause"))["durationMs"].get<int64_t>()) * 16;
+    std::this_thread::sleep_for(500ms);
+    result(helper.call("recording.resume"));
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(result(helper.call("recording.status"))["lostSources"], (Json {{"system", false}, {"mic", false}}));
+    size_t killedAt = size_t(result(helper.call("recording.status"))["durationMs"].get<int64_t>()) * 16;
+    server.kill();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(result(helper.call("recording.status"))["lostSources"], (Json {{"system", false}, {"mic", true}}));
+    server.restart();
+    // Back once the microphone is no longer lost and its tone arrives again.
+    auto waited = SteadyClock::now();
+    auto back = [&] {
+        Json status = result(helper.call("recording.status"));
+        return status["lostSources"]["mic"] == false && status["levels"]["mic"].get<double>() > 0.05;
+    };
+    while (!back() && SteadyClock::now() - waited < 8s)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(result(helper.call("recording.status"))["lostSources"]["mic"], false);
+    std::this_thread::sleep_for(1500ms);
+    result(helper.call("recording.stop"));
+
+    Recorded recording(file("rec.wav"));
+    const auto& samples = recording.samples;
+    EXPECT_LE(longestSilence(samples, settle, pausedAt), gap) << "after the start";
+    EXPECT_LE(longestSilence(samples, pausedAt + settle, killedAt), gap) << "after the resume";
+    // The server's absence is silence; once it is back, the tone is whole.
+    size_t returned = killedAt;
+    for (size_t index = killedAt, run = 0; index < samples.size(); ++index) {
+        run = samples[index] == 0 ? run + 1 : 0;
+        if (run > gap)
+            returned = index + 1;
+    }
+    ASSERT_GT(returned, killedAt + 8000) << "no silence while the server was away";
+    ASSERT_GT(samples.size(), returned + 16000);
+    EXPECT_GT(recording.tone(440), 0.02);
 }
 
 TEST(RecordingWithoutServer, EachSourcesValueGetsItsError)
