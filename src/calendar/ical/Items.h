@@ -7,6 +7,7 @@
 #include <libical/ical.h>
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,19 +32,35 @@ struct EventItem {
     Seconds lastEnd = 0;
 
     struct Recurrence {
-        std::optional<icalrecurrencetype> rule;
+        struct Rule {
+            icalrecurrencetype rule {}; // its RSCALE is `scale`, set at each use
+            std::string scale;
+        };
+        struct ExtraStart {
+            Seconds start = 0;
+            std::optional<Seconds> end; // an RDATE period's own end
+        };
+        std::vector<Rule> rules; // RRULE, UNTIL in the start's clock
+        // DTSTART without its zone: rules run on wall-clock fields.
         icaltimetype firstStart {};
         const icaltimezone* zone = nullptr;
         Seconds duration = 0;  // timed events
         int durationDays = 0;  // all-day events
-        std::vector<Seconds> extraStarts; // RDATE
+        std::vector<ExtraStart> extraStarts; // RDATE
         std::vector<Seconds> excluded;    // EXDATE and overridden instances
+        std::vector<long> excludedDays;   // EXDATE dates of a timed series, in its clock
+        // Only the rule's instances in [notBefore, notFrom) count, each moved
+        // by `shift`: what a RANGE=THISANDFUTURE override makes of a series.
+        Seconds notBefore = std::numeric_limits<Seconds>::min();
+        Seconds notFrom = std::numeric_limits<Seconds>::max();
+        Seconds shift = 0;
     };
     std::shared_ptr<Recurrence> recurrence;
 };
 
 struct TodoItem {
     size_t item = 0;
+    size_t component = 0; // which VTODO of its calendar, counting from 0
     std::string title;
     std::optional<std::string> notes;
     std::optional<DateComponents> due;

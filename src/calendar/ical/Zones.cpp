@@ -1,8 +1,37 @@
 #include "calendar/ical/Zones.h"
 
+#include <unicode/ucal.h>
+
 #include <unordered_map>
+#include <vector>
 
 namespace tarvio::ical {
+
+namespace {
+
+// The IANA zone of a Windows zone name, from the Unicode CLDR mapping
+// (through ICU); "" when it names none.
+std::string windowsZone(const std::string& name)
+{
+    if (name.empty() || name.size() > 128)
+        return {};
+    std::vector<UChar> windows(name.begin(), name.end());
+    UChar zone[128];
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = ucal_getTimeZoneIDForWindowsID(windows.data(), static_cast<int32_t>(windows.size()), nullptr, zone,
+        static_cast<int32_t>(std::size(zone)), &status);
+    if (U_FAILURE(status) || length <= 0 || length >= static_cast<int32_t>(std::size(zone)))
+        return {};
+    std::string result;
+    for (int32_t i = 0; i < length; ++i) {
+        if (zone[i] > 0x7F)
+            return {};
+        result += static_cast<char>(zone[i]);
+    }
+    return result;
+}
+
+}
 
 const icaltimezone* builtinZone(const std::string& tzid)
 {
@@ -26,6 +55,17 @@ const icaltimezone* builtinZone(const std::string& tzid)
     return zone;
 }
 
+const icaltimezone* windowsNamedZone(const std::string& tzid)
+{
+    static std::unordered_map<std::string, const icaltimezone*> known;
+    if (auto found = known.find(tzid); found != known.end())
+        return found->second;
+    std::string name = windowsZone(tzid);
+    const icaltimezone* zone = name.empty() ? nullptr : builtinZone(name);
+    known.emplace(tzid, zone);
+    return zone;
+}
+
 const icaltimezone* ZoneResolver::zoneOf(icalproperty* property, const icaltimezone* fallback)
 {
     icalparameter* parameter = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
@@ -40,6 +80,8 @@ const icaltimezone* ZoneResolver::zoneOf(icalproperty* property, const icaltimez
             return zone;
         }
     }
+    if (auto zone = windowsNamedZone(tzid))
+        return zone;
     return fallback;
 }
 

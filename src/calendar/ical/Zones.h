@@ -10,9 +10,12 @@ namespace tarvio::ical {
 // prefixes removed), UTC for the names of UTC; none otherwise.
 const icaltimezone* builtinZone(const std::string& tzid);
 
+// The built-in zone of a Windows zone name ("Pacific Standard Time").
+const icaltimezone* windowsNamedZone(const std::string& tzid);
+
 // Resolves the TZID parameters of one calendar's properties: built-in zones
 // first (peers write VTIMEZONEs that cover a single year), then the
-// calendar's own VTIMEZONEs.
+// calendar's own VTIMEZONEs, then Windows zone names.
 class ZoneResolver {
 public:
     // `calendar` may be none or a lone component; only a VCALENDAR's
