@@ -393,7 +393,12 @@ Reminder VdirCalendarStore::completeReminder(const Reminder& reminder)
                 std::string original;
                 if (!vdir::readWholeFile(collection.path + "/" + name, original, largestItemFile))
                     throw StoreError("não foi possível ler o lembrete: " + std::string(std::strerror(errno)));
-                auto text = vdir::completedText(original, todo.item, now());
+                // Read again: the file may have changed since it was listed.
+                std::optional<std::string> text;
+                for (const auto& current : vdir::parseIcs(original).todos) {
+                    if (current.item == todo.item)
+                        text = vdir::completedText(original, current.component, now());
+                }
                 if (!text)
                     throw StoreError("o lembrete mudou e não pôde ser atualizado");
                 vdir::writeFileAtomically(collection.path, name, *text);
