@@ -7,6 +7,8 @@
 
 #include <csignal>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -437,6 +439,61 @@ TEST_F(VdirStore, RecurringTodoIsListedWhateverComesFirstInItsFile)
     std::string text = readText(listFolder() + "/series.ics");
     EXPECT_EQ(text.find("STATUS:COMPLETED"), text.rfind("STATUS:COMPLETED"));
     EXPECT_GT(text.find("STATUS:COMPLETED"), text.find("SUMMARY:Regar\r\n")) << "the override was completed";
+}
+
+TEST_F(VdirStore, KeepsNoFileItCannotReadBack)
+{
+    auto calendar = *store.defaultCalendar(EntityKind::events);
+    auto list = *store.defaultCalendar(EntityKind::reminders);
+    // libical writes years after 3000 as 00000000T000000.
+    NewEvent far {calendar.identifier, "Longe", at("3001-06-01T10:00:00Z"), at("3001-06-01T11:00:00Z")};
+    EXPECT_THROW(store.saveEvent(far), StoreError);
+    // More than a listing reads.
+    NewEvent huge {calendar.identifier, "Grande", at("2026-11-15T10:00:00Z"), at("2026-11-15T11:00:00Z")};
+    huge.notes = std::string(17 * 1024 * 1024, 'x');
+    EXPECT_THROW(store.saveEvent(huge), StoreError);
+    NewReminder bigReminder {list.identifier, "Grande", std::string(17 * 1024 * 1024, 'x'), std::nullopt, std::nullopt};
+    EXPECT_THROW(store.saveReminder(bigReminder), StoreError);
+    EXPECT_EQ(folderNames(calendarFolder()), (std::vector<std::string> {"color", "displayname"}));
+    EXPECT_EQ(folderNames(listFolder()), (std::vector<std::string> {"color", "displayname"}));
+
+    // Identifiers holding a NUL name nothing, so nothing is written.
+    NewEvent cut {calendar.identifier + std::string(1, '\0') + "x", "A", at("2026-11-15T10:00:00Z"), at("2026-11-15T11:00:00Z")};
+    EXPECT_THROW(store.saveEvent(cut), StoreError);
+    Reminder saved = store.saveReminder({list.identifier, "Um", std::nullopt, std::nullopt, std::nullopt});
+    EXPECT_FALSE(store.reminder(saved.identifier + std::string(1, '\0')));
+    EXPECT_FALSE(store.reminder(std::string(1, '\0') + saved.identifier));
+}
+
+TEST_F(VdirStore, WritesNoRawControlCharacterIntoTexts)
+{
+    auto calendar = *store.defaultCalendar(EntityKind::events);
+    NewEvent event {calendar.identifier, "A\x01" "B\tC", at("2026-11-15T10:00:00Z"), at("2026-11-15T11:00:00Z")};
+    event.notes = "linha 1\r\nlinha 2\rfim\x7f";
+    Event saved = store.saveEvent(event);
+    EXPECT_EQ(saved.title, "A\uFFFDB\tC");
+    EXPECT_EQ(saved.notes, "linha 1\nlinha 2\nfim\uFFFD");
+    std::string text = readText(calendarFolder() + "/" + saved.identifier.substr(saved.identifier.rfind('/') + 1) + ".ics");
+    for (char c : text)
+        EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\r' || c == '\n' || c == '\t') << int(c);
+    EXPECT_EQ(text.find('\x7f'), std::string::npos);
+}
+
+TEST_F(VdirStore, RemovesOldLeftoversOfInterruptedWrites)
+{
+    touchLayout();
+    std::string old = calendarFolder() + "/.A1B2.ics.Qx81Zp.tmp";
+    std::string young = calendarFolder() + "/.C3D4.ics.Lm02Rt.tmp";
+    std::string peers = calendarFolder() + "/.other-program.tmp";
+    for (const auto& path : {old, young, peers})
+        writeText(path, "BEGIN:VCALENDAR\r\n");
+    timespec times[2] = {{::time(nullptr) - 2 * 3600, 0}, {::time(nullptr) - 2 * 3600, 0}};
+    ::utimensat(AT_FDCWD, old.c_str(), times, 0);
+    ::utimensat(AT_FDCWD, peers.c_str(), times, 0);
+    EXPECT_TRUE(store.events(at("2026-01-01T00:00:00Z"), at("2027-01-01T00:00:00Z")).empty());
+    EXPECT_FALSE(exists(old));
+    EXPECT_TRUE(exists(young)) << "a write may still be under way";
+    EXPECT_TRUE(exists(peers)) << "not ours";
 }
 
 TEST_F(VdirStore, FailedWritesLeaveNothingBehind)

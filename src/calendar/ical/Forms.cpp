@@ -7,10 +7,33 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <string_view>
 
 namespace tarvio::ical {
 
 namespace {
+
+// A TEXT value may hold no control character but tab (RFC 5545): line
+// breaks become the escaped line feeds libical writes, and any other
+// control character U+FFFD, so nothing raw reaches the file.
+std::string textValue(std::string_view text)
+{
+    std::string value;
+    value.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r') {
+            value += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else if ((c < 0x20 && c != '\t' && c != '\n') || c == 0x7F) {
+            value += "\xEF\xBF\xBD";
+        } else {
+            value += static_cast<char>(c);
+        }
+    }
+    return value;
+}
 
 icaltimetype localDate(Instant instant, int addDays)
 {
@@ -50,7 +73,7 @@ icalcomponent* displayAlarm(const std::string& description, icaltriggertype trig
 {
     icalcomponent* alarm = icalcomponent_new(ICAL_VALARM_COMPONENT);
     icalcomponent_add_property(alarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
-    icalcomponent_add_property(alarm, icalproperty_new_description(description.c_str()));
+    icalcomponent_add_property(alarm, icalproperty_new_description(textValue(description).c_str()));
     icalproperty* property = icalproperty_new_trigger(trigger);
     // An absolute trigger must say so, or readers take it for a duration.
     if (!icaltime_is_null_time(trigger.time))
@@ -88,7 +111,7 @@ Component newEventComponent(const NewEvent& event, const std::string& uid, Insta
     icalcomponent* item = component.get();
     icalcomponent_add_property(item, icalproperty_new_uid(uid.c_str()));
     stamp(item, now, true);
-    icalcomponent_add_property(item, icalproperty_new_summary(event.title.c_str()));
+    icalcomponent_add_property(item, icalproperty_new_summary(textValue(event.title).c_str()));
     if (event.allDay) {
         icaltimetype first = localDate(event.start, 0);
         icaltimetype last = localDate(event.end, 1);
@@ -102,9 +125,9 @@ Component newEventComponent(const NewEvent& event, const std::string& uid, Insta
         icalcomponent_add_property(item, icalproperty_new_dtend(utcTime(event.end)));
     }
     if (event.location)
-        icalcomponent_add_property(item, icalproperty_new_location(event.location->c_str()));
+        icalcomponent_add_property(item, icalproperty_new_location(textValue(*event.location).c_str()));
     if (event.notes)
-        icalcomponent_add_property(item, icalproperty_new_description(event.notes->c_str()));
+        icalcomponent_add_property(item, icalproperty_new_description(textValue(*event.notes).c_str()));
     if (event.alarmOffsetSeconds) {
         // Whole seconds, within what a trigger can hold.
         double offset = std::clamp(std::round(*event.alarmOffsetSeconds), static_cast<double>(-INT_MAX), 0.0);
@@ -122,9 +145,9 @@ Component newTodoComponent(const NewReminder& reminder, const std::string& uid, 
     icalcomponent* item = component.get();
     icalcomponent_add_property(item, icalproperty_new_uid(uid.c_str()));
     stamp(item, now, true);
-    icalcomponent_add_property(item, icalproperty_new_summary(reminder.title.c_str()));
+    icalcomponent_add_property(item, icalproperty_new_summary(textValue(reminder.title).c_str()));
     if (reminder.notes)
-        icalcomponent_add_property(item, icalproperty_new_description(reminder.notes->c_str()));
+        icalcomponent_add_property(item, icalproperty_new_description(textValue(*reminder.notes).c_str()));
     if (reminder.due) {
         // Floating: the wall-clock time with no zone.
         icaltimetype due = icaltime_null_time();

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <string>
 #include <thread>
 
 namespace tarvio {
@@ -141,6 +142,28 @@ Event eventOf(const vdir::StoredEvent& stored, const Calendar& calendar, const s
 Reminder reminderOf(const vdir::StoredTodo& todo, const Calendar& list, const std::string& identifier)
 {
     return {identifier, todo.title, todo.notes, todo.due, list, todo.completed};
+}
+
+// What is larger than the reader takes would be saved and never listed.
+void refuseOversized(const std::string& text)
+{
+    if (text.size() > largestItemFile)
+        throw StoreError("o item passa do tamanho máximo de " + std::to_string(largestItemFile / (1024 * 1024)) + " MB");
+}
+
+// The file as a later listing reads it.
+vdir::ParsedFile readBack(const std::string& folder, const std::string& name)
+{
+    std::string text;
+    if (!vdir::readWholeFile(folder + "/" + name, text, largestItemFile))
+        return {};
+    return vdir::parseIcs(text);
+}
+
+// The store never keeps a file the helper wrote and cannot read.
+void discard(const std::string& folder, const std::string& name)
+{
+    ::unlink((folder + "/" + name).c_str());
 }
 
 Instant now()
@@ -335,6 +358,8 @@ std::optional<Reminder> VdirCalendarStore::reminder(const std::string& identifie
 {
     // Identifiers are only ever compared with those of listed items: no
     // request text becomes part of a path.
+    if (identifier.find('\0') != std::string::npos)
+        return std::nullopt;
     for (auto& reminder : loadReminders(ReminderQuery::all)) {
         if (reminder.identifier == identifier)
             return std::move(reminder);
@@ -345,6 +370,8 @@ std::optional<Reminder> VdirCalendarStore::reminder(const std::string& identifie
 std::optional<VdirCalendarStore::Collection> VdirCalendarStore::collectionFor(
     EntityKind kind, const std::string& identifier)
 {
+    if (identifier.find('\0') != std::string::npos)
+        return std::nullopt;
     for (auto& collection : scan(kind, false)) {
         if (collection.calendar.identifier == identifier)
             return std::move(collection);
@@ -359,10 +386,15 @@ Event VdirCalendarStore::saveEvent(const NewEvent& event)
         throw StoreError("a agenda não existe mais");
     std::string uid = vdir::newUid();
     std::string text = vdir::eventText(event, uid, now());
+    refuseOversized(text);
     vdir::writeFileAtomically(collection->path, uid + ".ics", text);
-    auto parsed = vdir::parseIcs(text);
-    if (parsed.events.empty())
+    auto parsed = readBack(collection->path, uid + ".ics");
+    Seconds start = std::chrono::floor<std::chrono::seconds>(event.start).time_since_epoch().count();
+    if (parsed.events.empty() || parsed.events.front().allDay != event.allDay
+        || (!event.allDay && parsed.events.front().start != start)) {
+        discard(collection->path, uid + ".ics");
         throw StoreError("o evento gravado não pôde ser lido");
+    }
     const auto& stored = parsed.events.front();
     return eventOf(stored, collection->calendar, itemIdentifier(collection->calendar.identifier, uid, 0), stored.start,
         stored.end);
@@ -375,10 +407,14 @@ Reminder VdirCalendarStore::saveReminder(const NewReminder& reminder)
         throw StoreError("a lista de lembretes não existe mais");
     std::string uid = vdir::newUid();
     std::string text = vdir::reminderText(reminder, uid, now());
+    refuseOversized(text);
     vdir::writeFileAtomically(collection->path, uid + ".ics", text);
-    auto parsed = vdir::parseIcs(text);
-    if (parsed.todos.empty())
+    auto parsed = readBack(collection->path, uid + ".ics");
+    if (parsed.todos.empty() || parsed.todos.front().due.has_value() != reminder.due.has_value()
+        || (reminder.due && parsed.todos.front().due->year != reminder.due->year)) {
+        discard(collection->path, uid + ".ics");
         throw StoreError("o lembrete gravado não pôde ser lido");
+    }
     return reminderOf(parsed.todos.front(), collection->calendar, itemIdentifier(collection->calendar.identifier, uid, 0));
 }
 
@@ -401,6 +437,7 @@ Reminder VdirCalendarStore::completeReminder(const Reminder& reminder)
                 }
                 if (!text)
                     throw StoreError("o lembrete mudou e não pôde ser atualizado");
+                refuseOversized(*text);
                 vdir::writeFileAtomically(collection.path, name, *text);
                 auto parsed = vdir::parseIcs(*text);
                 for (const auto& saved : parsed.todos) {
