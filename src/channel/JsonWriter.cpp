@@ -72,6 +72,13 @@ bool writeScalar(const Json& value, std::string& out)
         writeNumber(number, out);
         return true;
     }
+    case Json::value_t::binary: {
+        const auto& bytes = value.get_binary();
+        if (!bytes.has_subtype() || bytes.subtype() != rawJsonSubtype)
+            return false;
+        out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return true;
+    }
     default: return false;
     }
 }

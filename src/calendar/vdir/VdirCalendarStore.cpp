@@ -313,22 +313,27 @@ std::optional<Calendar> VdirCalendarStore::defaultCalendar(EntityKind kind)
 
 std::vector<Event> VdirCalendarStore::events(Instant from, Instant to)
 {
+    std::vector<Event> result;
+    forEachEvent(from, to, [&](const Event& event) { result.push_back(event); });
+    return result;
+}
+
+void VdirCalendarStore::forEachEvent(Instant from, Instant to, const std::function<void(const Event&)>& visit)
+{
     Seconds start = std::chrono::floor<std::chrono::seconds>(from).time_since_epoch().count();
     Seconds end = std::chrono::ceil<std::chrono::seconds>(to).time_since_epoch().count();
-    std::vector<Event> result;
     for (const auto& collection : scan(EntityKind::events, true)) {
         for (const auto& file : *collection.files) {
             for (const auto& stored : file.parsed.events) {
                 if (stored.start >= end || stored.lastEnd < start)
                     continue;
+                std::string identifier = itemIdentifier(collection.calendar.identifier, file.stem, stored.item);
                 vdir::expandEvent(stored, start, end, [&](Seconds first, Seconds last) {
-                    result.push_back(eventOf(stored, collection.calendar,
-                        itemIdentifier(collection.calendar.identifier, file.stem, stored.item), first, last));
+                    visit(eventOf(stored, collection.calendar, identifier, first, last));
                 });
             }
         }
     }
-    return result;
 }
 
 std::vector<Reminder> VdirCalendarStore::loadReminders(ReminderQuery query)
