@@ -119,6 +119,13 @@ public:
     // The events (occurrences of recurring ones included) that overlap
     // [from, to) in every event calendar; each has a start.
     virtual std::vector<Event> events(Instant from, Instant to) = 0;
+    // The same events in the same order, each handed over and then dropped,
+    // so that a long range never exists as one list.
+    virtual void forEachEvent(Instant from, Instant to, const std::function<void(const Event&)>& visit)
+    {
+        for (const auto& event : events(from, to))
+            visit(event);
+    }
     virtual void fetchReminders(ReminderQuery query, RemindersCompletion completion) = 0;
     // The reminder with that identifier; none for anything else.
     virtual std::optional<Reminder> reminder(const std::string& identifier) = 0;

@@ -38,7 +38,8 @@ Calendar chooseEventCalendar(CalendarStore& store, const std::optional<std::stri
 Json calendarCreate(CalendarStore& store, const Json& params)
 {
     auto given = stringParam(params, "title");
-    if (!given)
+    // No calendar text can hold a NUL: refused, never stored cut short.
+    if (!given || hasNul(*given))
         throw invalidParams("title é obrigatório");
     std::string title = trimWhitespacesAndNewlines(*given);
     if (title.empty())
@@ -46,11 +47,11 @@ Json calendarCreate(CalendarStore& store, const Json& params)
     if (characterCount(title) > maximumTitleLength)
         throw invalidParams("title deve ter até 300 caracteres");
 
-    Instant start = parseDate(params, "start");
+    Instant start = parseStorableDate(params, "start");
     bool allDay = booleanParam(params, "allDay").value_or(false);
     std::optional<Instant> givenEnd;
     if (member(params, "end") && !isNullMember(params, "end"))
-        givenEnd = parseDate(params, "end");
+        givenEnd = parseStorableDate(params, "end");
 
     Instant end;
     if (!allDay) {
@@ -63,6 +64,11 @@ Json calendarCreate(CalendarStore& store, const Json& params)
         end = startOfDay(std::max(start, lastGiven));
     }
 
+    auto location = stringParam(params, "location");
+    auto notes = stringParam(params, "notes");
+    refuseNul(location, "location");
+    refuseNul(notes, "notes");
+
     ensureEventAccess(store);
     Calendar calendar = chooseEventCalendar(store, stringParam(params, "calendar"));
 
@@ -72,9 +78,9 @@ Json calendarCreate(CalendarStore& store, const Json& params)
     event.start = start;
     event.end = end;
     event.allDay = allDay;
-    if (auto location = stringParam(params, "location"); location && !location->empty())
+    if (location && !location->empty())
         event.location = location;
-    if (auto notes = stringParam(params, "notes"); notes && !notes->empty())
+    if (notes && !notes->empty())
         event.notes = notes;
     if (auto minutes = numericOrBooleanParam(params, "alertMinutes"); minutes && *minutes >= 0)
         event.alarmOffsetSeconds = -60.0 * *minutes;

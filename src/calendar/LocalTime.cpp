@@ -1,6 +1,9 @@
 #include "calendar/LocalTime.h"
 
+#include "channel/HelperError.h"
+
 #include <ctime>
+#include <string>
 
 namespace tarvio {
 
@@ -55,6 +58,33 @@ std::optional<Instant> instantFromComponents(const DateComponents& components)
     if (result == -1 && !(components.year == 1969 || components.year == 1970))
         return std::nullopt;
     return Instant(seconds(result));
+}
+
+namespace {
+
+constexpr int firstStorableYear = 1;
+constexpr int lastStorableYear = 3000;
+
+bool storable(Instant instant)
+{
+    using namespace std::chrono;
+    auto days = floor<std::chrono::days>(instant);
+    int utcYear = static_cast<int>(year_month_day(days).year());
+    // Checked in UTC first, so the local conversion below stays in range.
+    if (utcYear < firstStorableYear || utcYear > lastStorableYear)
+        return false;
+    int localYear = localComponents(instant).year;
+    return localYear >= firstStorableYear && localYear <= lastStorableYear;
+}
+
+}
+
+Instant parseStorableDate(const Json& params, std::string_view name)
+{
+    Instant instant = parseDate(params, name);
+    if (!storable(instant))
+        throw invalidParams(std::string(name) + " deve ser uma data ISO 8601 (ex: 2026-11-15T10:00:00Z)");
+    return instant;
 }
 
 }

@@ -28,16 +28,17 @@ Calendar chooseReminderList(CalendarStore& store, const std::optional<std::strin
 Json remindersCreate(CalendarStore& store, const Json& params)
 {
     auto title = stringParam(params, "title");
-    if (!title || trimWhitespaces(*title).empty())
+    if (!title || hasNul(*title) || trimWhitespaces(*title).empty())
         throw invalidParams("title é obrigatório");
     requireFull(store, EntityKind::reminders);
 
     NewReminder reminder;
     reminder.title = *title;
     reminder.notes = stringParam(params, "notes");
+    refuseNul(reminder.notes, "notes");
     reminder.calendarIdentifier = chooseReminderList(store, stringParam(params, "list")).identifier;
     if (member(params, "due") && !isNullMember(params, "due")) {
-        Instant due = parseDate(params, "due");
+        Instant due = parseStorableDate(params, "due");
         reminder.due = localComponents(due);
         reminder.alarm = due;
     }

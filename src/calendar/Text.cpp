@@ -1,5 +1,7 @@
 #include "calendar/Text.h"
 
+#include "channel/HelperError.h"
+
 #include <cstdlib>
 #include <memory>
 #include <utf8proc.h>
@@ -97,6 +99,12 @@ bool canonicallyEqual(std::string_view left, std::string_view right)
     if (left == right)
         return true;
     return normalFormC(left) == normalFormC(right);
+}
+
+void refuseNul(const std::optional<std::string>& text, std::string_view name)
+{
+    if (text && hasNul(*text))
+        throw invalidParams(std::string(name) + " não pode conter o caractere U+0000");
 }
 
 }

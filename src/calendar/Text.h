@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,5 +15,13 @@ std::string trimWhitespaces(std::string_view text);
 size_t characterCount(std::string_view text);
 // Equal once both are in Unicode normal form C.
 bool canonicallyEqual(std::string_view left, std::string_view right);
+
+// Whether the text holds U+0000, which no calendar text can carry.
+inline bool hasNul(std::string_view text)
+{
+    return text.find('\0') != std::string_view::npos;
+}
+// Refuses a text parameter holding U+0000 with invalid_params.
+void refuseNul(const std::optional<std::string>& text, std::string_view name);
 
 }

@@ -73,12 +73,18 @@ bool writeScalar(const Json& value, std::string& out)
         writeNumber(number, out);
         return true;
     }
-    case Json::value_t::binary:
+    case Json::value_t::binary: {
         // A request's number kept as its text is written back as it came.
-        if (!isRawNumber(value))
+        if (isRawNumber(value)) {
+            out.append(rawNumberText(value));
+            return true;
+        }
+        const auto& bytes = value.get_binary();
+        if (!bytes.has_subtype() || bytes.subtype() != rawJsonSubtype)
             return false;
-        out.append(rawNumberText(value));
+        out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         return true;
+    }
     default: return false;
     }
 }

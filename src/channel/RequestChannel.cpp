@@ -108,6 +108,9 @@ void RequestChannel::run(int input, std::FILE* output) const
             return;
         std::fwrite(response.data(), 1, response.size(), output);
         std::fflush(output);
+        // A large answer's buffer is not kept for the next one.
+        if (response.capacity() > 1024 * 1024)
+            std::string().swap(response);
     };
 
     while (true) {

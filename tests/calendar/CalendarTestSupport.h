@@ -3,6 +3,7 @@
 #include "calendar/CalendarMethods.h"
 #include "calendar/FakeCalendarStore.h"
 #include "channel/HelperError.h"
+#include "channel/JsonWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,10 @@ protected:
     Outcome call(const std::string& method, const Json& params = Json::object())
     {
         try {
-            return {dispatcher.handle(method, params), "", ""};
+            // As the host reads it: through the response writer.
+            std::string text;
+            EXPECT_TRUE(writeCompactJson(dispatcher.handle(method, params), text));
+            return {Json::parse(text), "", ""};
         } catch (const HelperError& error) {
             return {nullptr, error.code, error.message};
         }

@@ -85,6 +85,7 @@ TEST_F(EventMethods, CreateValidatesTitleStartAndEndInOrder)
 {
     store.status[EntityKind::events] = authorization::denied;
     std::string letters(300, 'a');
+    const std::string nul(1, '\0');
     struct Case {
         Json params;
         std::string code;
@@ -102,7 +103,21 @@ TEST_F(EventMethods, CreateValidatesTitleStartAndEndInOrder)
                  "end deve ser depois de start"},
              {{{"title", "a"}, {"start", "2026-11-15T10:00:00Z"}, {"allDay", "true"}, {"end", "2026-11-15T09:00:00Z"}},
                  "invalid_params", "end deve ser depois de start"},
+             // No text is ever stored cut short at a NUL.
+             {{{"title", nul}}, "invalid_params", "title é obrigatório"},
+             {{{"title", "a" + nul + "b"}, {"start", "2026-11-15T10:00:00Z"}}, "invalid_params", "title é obrigatório"},
+             {{{"title", "a"}, {"start", "2026-11-15T10:00:00Z"}, {"location", "Sala" + nul}}, "invalid_params",
+                 "location não pode conter o caractere U+0000"},
+             {{{"title", "a"}, {"start", "2026-11-15T10:00:00Z"}, {"notes", nul}}, "invalid_params",
+                 "notes não pode conter o caractere U+0000"},
+             // Years the store cannot write, in UTC or in the machine's zone.
+             {{{"title", "a"}, {"start", "3001-01-01T00:00:00Z"}}, "invalid_params", dateError("start")},
+             {{{"title", "a"}, {"start", "9999-12-31T23:00:00-23:00"}}, "invalid_params", dateError("start")},
+             {{{"title", "a"}, {"start", "0001-01-01T01:00:00Z"}}, "invalid_params", dateError("start")},
+             {{{"title", "a"}, {"start", "2026-11-15T10:00:00Z"}, {"end", "3000-12-31T23:00:00-03:00"}}, "invalid_params",
+                 dateError("end")},
              // Valid up to access: the access error comes next.
+             {{{"title", "a"}, {"start", "3000-12-31T20:00:00Z"}, {"allDay", true}}, "permission_denied", ""},
              {{{"title", " " + letters + "\n"}, {"start", "2026-11-15T10:00:00Z"}}, "permission_denied", ""},
              {{{"title", letters + "\u0301"}, {"start", "2026-11-15T10:00:00Z"}}, "permission_denied", ""},
              {{{"title", "a"}, {"start", "2026-11-15T10:00:00Z"}, {"allDay", true}, {"end", "2026-11-01T00:00:00Z"}},

@@ -155,3 +155,28 @@ TEST_F(PeerTools, HelperReadsWhatPeersCreateBetweenTwoRequests)
     EXPECT_EQ(todoman("list"), Json::array());
     EXPECT_EQ(todoman("list --status ANY").size(), 2u);
 }
+
+TEST_F(PeerTools, TodomanStillReadsWhatTheHelperCompleted)
+{
+    // A to-do as a CalDAV client leaves it: categories, vendor properties,
+    // an offset with seconds in its zone.
+    writeText(data.path.string() + "/tarvio/reminders/lembretes/foreign.ics",
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Example Corp.//CalDAV Client//EN\r\n"
+        "BEGIN:VTIMEZONE\r\nTZID:America/Sao_Paulo\r\nBEGIN:STANDARD\r\nTZOFFSETFROM:-030628\r\n"
+        "TZOFFSETTO:-0300\r\nDTSTART:19700101T000000\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n"
+        "BEGIN:VTODO\r\nUID:foreign-1\r\nDTSTAMP:20261101T120000Z\r\nSUMMARY:Pagar contas\r\n"
+        "CATEGORIES:casa,finanças\r\nX-APPLE-SORT-ORDER:42\r\nX-EXAMPLE-FLAG;X-P=1:sim\r\n"
+        "DUE;TZID=America/Sao_Paulo:20261120T170000\r\nSTATUS:NEEDS-ACTION\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+    auto before = todoman("list --status ANY");
+    ASSERT_EQ(before.size(), 1u);
+    auto reminders = helper.call("reminders.list")["result"];
+    ASSERT_EQ(reminders.size(), 1u);
+    EXPECT_EQ(helper.call("reminders.complete", {{"id", reminders[0]["id"]}})["result"]["completed"], true);
+
+    auto after = todoman("list --status ANY");
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0]["summary"], "Pagar contas");
+    EXPECT_EQ(after[0]["completed"], true);
+    EXPECT_EQ(after[0]["categories"], before[0]["categories"]);
+    EXPECT_EQ(after[0]["due"], before[0]["due"]);
+}

@@ -37,6 +37,7 @@ TEST_F(ReminderMethods, ReminderObjectInStoreOrder)
 
 TEST_F(ReminderMethods, CreateChecksInOrder)
 {
+    const std::string nul(1, '\0');
     struct Case {
         Json params;
         std::string code;
@@ -50,6 +51,9 @@ TEST_F(ReminderMethods, CreateChecksInOrder)
              {{{"title", "a"}, {"list", "lembretes"}}, "not_found", "lista de lembretes não encontrada: lembretes"},
              {{{"title", "a"}, {"due", "2026-11-15"}}, "invalid_params", dateError("due")},
              {{{"title", "a"}, {"due", 5}}, "invalid_params", dateError("due")},
+             {{{"title", "a"}, {"due", "3001-01-01T00:00:00Z"}}, "invalid_params", dateError("due")},
+             {{{"title", nul}}, "invalid_params", "title é obrigatório"},
+             {{{"title", "a"}, {"notes", "x" + nul}}, "invalid_params", "notes não pode conter o caractere U+0000"},
          }) {
         auto outcome = call("reminders.create", params);
         EXPECT_EQ(outcome.code, code) << params;

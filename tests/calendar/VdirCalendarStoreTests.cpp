@@ -7,6 +7,8 @@
 
 #include <csignal>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -352,6 +354,146 @@ TEST_F(VdirStore, FilesWithSeveralTodosGiveOneReminderEach)
     ASSERT_EQ(completed.size(), 1u);
     EXPECT_EQ(completed[0].title, "Dois");
     EXPECT_EQ(fetch(store, ReminderQuery::incomplete)[0].title, "Um");
+}
+
+// Completion rewrites only what completion means; {now} is the completion stamp.
+struct CompletionCase {
+    const char* writer;
+    std::string title;
+    std::string original;
+    std::string completed;
+};
+
+std::string replaced(std::string text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+TEST_F(VdirStore, CompletionKeepsEveryOtherLineAsOtherProgramsWroteIt)
+{
+    const std::string thunderbirdHead = "BEGIN:VCALENDAR\r\nPRODID:-//Mozilla.org/NONSGML Mozilla Calendar V1.1//EN\r\n"
+        "VERSION:2.0\r\nBEGIN:VTIMEZONE\r\nTZID:America/Sao_Paulo\r\nBEGIN:STANDARD\r\nTZOFFSETFROM:-030628\r\n"
+        "TZOFFSETTO:-0300\r\nTZNAME:-03\r\nDTSTART:19700101T000000\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\nBEGIN:VTODO\r\n";
+    const std::string thunderbirdAlarm = "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER;VALUE=DURATION:-PT15M\r\n"
+        "DESCRIPTION:Default Mozilla Description\r\nEND:VALARM\r\nEND:VTODO\r\nEND:VCALENDAR\r\n";
+    const std::string firstTodo = "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//CALENDARSERVER.ORG//NONSGML Version 1//EN\n"
+        "BEGIN:VTODO\nUID:other\nSUMMARY:Outra\nSTATUS:NEEDS-ACTION\nX-APPLE-SORT-ORDER:1\nEND:VTODO\n";
+    const std::vector<CompletionCase> cases {
+        {"Thunderbird", "Relatório trimestral com um título bem comprido que a linha dobra no meio do texto",
+            thunderbirdHead
+                + "CREATED:20261101T120000Z\r\nLAST-MODIFIED:20261101T120000Z\r\nDTSTAMP:20261101T120000Z\r\nUID:tb-1\r\n"
+                  "SUMMARY:Relatório trimestral com um título bem comprido que a linha dobra no \r\n meio do texto\r\n"
+                  "CATEGORIES:Trabalho,Urgente\r\nX-MOZ-GENERATION:2\r\nDUE;TZID=America/Sao_Paulo:20261120T170000\r\n"
+                  "STATUS:NEEDS-ACTION\r\nPERCENT-COMPLETE:0\r\nSEQUENCE:1\r\n"
+                + thunderbirdAlarm,
+            thunderbirdHead
+                + "CREATED:20261101T120000Z\r\nLAST-MODIFIED:{now}\r\nDTSTAMP:{now}\r\nUID:tb-1\r\n"
+                  "SUMMARY:Relatório trimestral com um título bem comprido que a linha dobra no \r\n meio do texto\r\n"
+                  "CATEGORIES:Trabalho,Urgente\r\nX-MOZ-GENERATION:2\r\nDUE;TZID=America/Sao_Paulo:20261120T170000\r\n"
+                  "STATUS:COMPLETED\r\nPERCENT-COMPLETE:100\r\nSEQUENCE:2\r\nCOMPLETED:{now}\r\n"
+                + thunderbirdAlarm},
+        {"a CalDAV server, second to-do of the file, LF line ends", "Comprar leite",
+            firstTodo
+                + "BEGIN:VTODO\nSUMMARY:Comprar leite\nUID:srv-2\nDTSTAMP:20261101T120000Z\nCATEGORIES:casa,mercado\n"
+                  "PRIORITY:0\nX-APPLE-SORT-ORDER:123456\nX-CUSTOM;X-PARAM=\"a:b\":valor\nEND:VTODO\nEND:VCALENDAR\n",
+            firstTodo
+                + "BEGIN:VTODO\nSUMMARY:Comprar leite\nUID:srv-2\nDTSTAMP:{now}\nCATEGORIES:casa,mercado\n"
+                  "PRIORITY:0\nX-APPLE-SORT-ORDER:123456\nX-CUSTOM;X-PARAM=\"a:b\":valor\nCOMPLETED:{now}\n"
+                  "LAST-MODIFIED:{now}\nPERCENT-COMPLETE:100\nSTATUS:COMPLETED\nEND:VTODO\nEND:VCALENDAR\n"},
+    };
+    touchLayout();
+    for (const auto& test : cases) {
+        std::filesystem::remove_all(listFolder());
+        std::filesystem::create_directories(listFolder());
+        writeText(listFolder() + "/task.ics", test.original);
+        std::optional<Reminder> target;
+        for (auto& reminder : fetch(store, ReminderQuery::all)) {
+            if (reminder.title == test.title)
+                target = reminder;
+        }
+        ASSERT_TRUE(target) << test.writer;
+        EXPECT_TRUE(store.completeReminder(*target).completed) << test.writer;
+        std::string text = readText(listFolder() + "/task.ics");
+        auto stamp = text.find("\nCOMPLETED:");
+        ASSERT_NE(stamp, std::string::npos) << text;
+        EXPECT_EQ(text, replaced(test.completed, "{now}", text.substr(stamp + 11, 16))) << test.writer;
+        auto completed = fetch(store, ReminderQuery::completed);
+        ASSERT_EQ(completed.size(), 1u) << test.writer;
+        EXPECT_EQ(completed[0].title, test.title);
+    }
+}
+
+TEST_F(VdirStore, RecurringTodoIsListedWhateverComesFirstInItsFile)
+{
+    touchLayout();
+    writeText(listFolder() + "/series.ics",
+        calendarFile("BEGIN:VTODO\r\nUID:s\r\nRECURRENCE-ID:20261109T090000Z\r\nSUMMARY:Regar (adiado)\r\n"
+                     "DUE:20261110T090000Z\r\nEND:VTODO\r\n"
+                     "BEGIN:VTODO\r\nUID:s\r\nSUMMARY:Regar\r\nDUE:20261102T090000Z\r\nRRULE:FREQ=WEEKLY\r\nEND:VTODO\r\n"));
+    auto reminders = fetch(store, ReminderQuery::all);
+    ASSERT_EQ(reminders.size(), 1u);
+    EXPECT_EQ(reminders[0].title, "Regar");
+    EXPECT_TRUE(store.completeReminder(reminders[0]).completed);
+    std::string text = readText(listFolder() + "/series.ics");
+    EXPECT_EQ(text.find("STATUS:COMPLETED"), text.rfind("STATUS:COMPLETED"));
+    EXPECT_GT(text.find("STATUS:COMPLETED"), text.find("SUMMARY:Regar\r\n")) << "the override was completed";
+}
+
+TEST_F(VdirStore, KeepsNoFileItCannotReadBack)
+{
+    auto calendar = *store.defaultCalendar(EntityKind::events);
+    auto list = *store.defaultCalendar(EntityKind::reminders);
+    // libical writes years after 3000 as 00000000T000000.
+    NewEvent far {calendar.identifier, "Longe", at("3001-06-01T10:00:00Z"), at("3001-06-01T11:00:00Z")};
+    EXPECT_THROW(store.saveEvent(far), StoreError);
+    // More than a listing reads.
+    NewEvent huge {calendar.identifier, "Grande", at("2026-11-15T10:00:00Z"), at("2026-11-15T11:00:00Z")};
+    huge.notes = std::string(17 * 1024 * 1024, 'x');
+    EXPECT_THROW(store.saveEvent(huge), StoreError);
+    NewReminder bigReminder {list.identifier, "Grande", std::string(17 * 1024 * 1024, 'x'), std::nullopt, std::nullopt};
+    EXPECT_THROW(store.saveReminder(bigReminder), StoreError);
+    EXPECT_EQ(folderNames(calendarFolder()), (std::vector<std::string> {"color", "displayname"}));
+    EXPECT_EQ(folderNames(listFolder()), (std::vector<std::string> {"color", "displayname"}));
+
+    // Identifiers holding a NUL name nothing, so nothing is written.
+    NewEvent cut {calendar.identifier + std::string(1, '\0') + "x", "A", at("2026-11-15T10:00:00Z"), at("2026-11-15T11:00:00Z")};
+    EXPECT_THROW(store.saveEvent(cut), StoreError);
+    Reminder saved = store.saveReminder({list.identifier, "Um", std::nullopt, std::nullopt, std::nullopt});
+    EXPECT_FALSE(store.reminder(saved.identifier + std::string(1, '\0')));
+    EXPECT_FALSE(store.reminder(std::string(1, '\0') + saved.identifier));
+}
+
+TEST_F(VdirStore, WritesNoRawControlCharacterIntoTexts)
+{
+    auto calendar = *store.defaultCalendar(EntityKind::events);
+    NewEvent event {calendar.identifier, "A\x01" "B\tC", at("2026-11-15T10:00:00Z"), at("2026-11-15T11:00:00Z")};
+    event.notes = "linha 1\r\nlinha 2\rfim\x7f";
+    Event saved = store.saveEvent(event);
+    EXPECT_EQ(saved.title, "A\uFFFDB\tC");
+    EXPECT_EQ(saved.notes, "linha 1\nlinha 2\nfim\uFFFD");
+    std::string text = readText(calendarFolder() + "/" + saved.identifier.substr(saved.identifier.rfind('/') + 1) + ".ics");
+    for (char c : text)
+        EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\r' || c == '\n' || c == '\t') << int(c);
+    EXPECT_EQ(text.find('\x7f'), std::string::npos);
+}
+
+TEST_F(VdirStore, RemovesOldLeftoversOfInterruptedWrites)
+{
+    touchLayout();
+    std::string old = calendarFolder() + "/.A1B2.ics.Qx81Zp.tmp";
+    std::string young = calendarFolder() + "/.C3D4.ics.Lm02Rt.tmp";
+    std::string peers = calendarFolder() + "/.other-program.tmp";
+    for (const auto& path : {old, young, peers})
+        writeText(path, "BEGIN:VCALENDAR\r\n");
+    timespec times[2] = {{::time(nullptr) - 2 * 3600, 0}, {::time(nullptr) - 2 * 3600, 0}};
+    ::utimensat(AT_FDCWD, old.c_str(), times, 0);
+    ::utimensat(AT_FDCWD, peers.c_str(), times, 0);
+    EXPECT_TRUE(store.events(at("2026-01-01T00:00:00Z"), at("2027-01-01T00:00:00Z")).empty());
+    EXPECT_FALSE(exists(old));
+    EXPECT_TRUE(exists(young)) << "a write may still be under way";
+    EXPECT_TRUE(exists(peers)) << "not ours";
 }
 
 TEST_F(VdirStore, FailedWritesLeaveNothingBehind)

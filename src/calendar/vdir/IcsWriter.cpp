@@ -1,102 +1,20 @@
 #include "calendar/vdir/IcsWriter.h"
 
-#include "calendar/LocalTime.h"
-#include "calendar/vdir/IcsText.h"
-#include "channel/Utf8.h"
+#include "calendar/ical/Forms.h"
 
-#include <libical/ical.h>
 #include <uuid/uuid.h>
 
-#include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <climits>
-#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <map>
-#include <memory>
+#include <set>
+#include <string_view>
+#include <vector>
 
 namespace tarvio::vdir {
-
-namespace {
-
-struct ComponentDeleter {
-    void operator()(icalcomponent* component) const { icalcomponent_free(component); }
-};
-using Component = std::unique_ptr<icalcomponent, ComponentDeleter>;
-
-icaltimetype utcTime(Instant instant)
-{
-    auto seconds = std::chrono::floor<std::chrono::seconds>(instant).time_since_epoch().count();
-    return icaltime_from_timet_with_zone(static_cast<time_t>(seconds), 0, icaltimezone_get_utc_timezone());
-}
-
-icaltimetype localDate(Instant instant, int addDays)
-{
-    DateComponents local = localComponents(instant);
-    std::tm fields {};
-    fields.tm_year = local.year - 1900;
-    fields.tm_mon = local.month - 1;
-    fields.tm_mday = local.day + addDays;
-    fields.tm_hour = 12;
-    fields.tm_isdst = -1;
-    std::mktime(&fields);
-    icaltimetype date = icaltime_null_date();
-    date.year = fields.tm_year + 1900;
-    date.month = fields.tm_mon + 1;
-    date.day = fields.tm_mday;
-    return date;
-}
-
-Component calendarWrapping(icalcomponent* item)
-{
-    Component calendar(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));
-    icalcomponent_add_property(calendar.get(), icalproperty_new_version("2.0"));
-    icalcomponent_add_property(calendar.get(), icalproperty_new_prodid("-//Tarvio//tarvio-helper 1.0.0//PT"));
-    icalcomponent_add_component(calendar.get(), item);
-    return calendar;
-}
-
-void stamp(icalcomponent* item, Instant now, bool created)
-{
-    icalcomponent_add_property(item, icalproperty_new_dtstamp(utcTime(now)));
-    if (created)
-        icalcomponent_add_property(item, icalproperty_new_created(utcTime(now)));
-    icalcomponent_add_property(item, icalproperty_new_lastmodified(utcTime(now)));
-}
-
-icalcomponent* displayAlarm(const std::string& description, icaltriggertype trigger)
-{
-    icalcomponent* alarm = icalcomponent_new(ICAL_VALARM_COMPONENT);
-    icalcomponent_add_property(alarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
-    icalcomponent_add_property(alarm, icalproperty_new_description(description.c_str()));
-    icalproperty* property = icalproperty_new_trigger(trigger);
-    // An absolute trigger must say so, or readers take it for a duration.
-    if (!icaltime_is_null_time(trigger.time))
-        icalproperty_add_parameter(property, icalparameter_new_value(ICAL_VALUE_DATETIME));
-    icalcomponent_add_property(alarm, property);
-    return alarm;
-}
-
-std::string serialise(icalcomponent* calendar)
-{
-    char* text = icalcomponent_as_ical_string_r(calendar);
-    if (!text)
-        return {};
-    std::string result(text);
-    std::free(text);
-    return result;
-}
-
-void replaceProperty(icalcomponent* item, icalproperty_kind kind, icalproperty* replacement)
-{
-    while (icalproperty* old = icalcomponent_get_first_property(item, kind)) {
-        icalcomponent_remove_property(item, old);
-        icalproperty_free(old);
-    }
-    icalcomponent_add_property(item, replacement);
-}
-
-}
 
 std::string newUid()
 {
@@ -109,95 +27,150 @@ std::string newUid()
 
 std::string eventText(const NewEvent& event, const std::string& uid, Instant now)
 {
-    icalcomponent* item = icalcomponent_new(ICAL_VEVENT_COMPONENT);
-    Component calendar = calendarWrapping(item);
-    icalcomponent_add_property(item, icalproperty_new_uid(uid.c_str()));
-    stamp(item, now, true);
-    icalcomponent_add_property(item, icalproperty_new_summary(event.title.c_str()));
-    if (event.allDay) {
-        icaltimetype first = localDate(event.start, 0);
-        icaltimetype last = localDate(event.end, 1);
-        if (icaltime_compare_date_only(last, first) <= 0)
-            last = localDate(event.start, 1);
-        icalcomponent_add_property(item, icalproperty_new_dtstart(first));
-        icalcomponent_add_property(item, icalproperty_new_dtend(last));
-        icalcomponent_add_property(item, icalproperty_new_transp(ICAL_TRANSP_TRANSPARENT));
-    } else {
-        icalcomponent_add_property(item, icalproperty_new_dtstart(utcTime(event.start)));
-        icalcomponent_add_property(item, icalproperty_new_dtend(utcTime(event.end)));
-    }
-    if (event.location)
-        icalcomponent_add_property(item, icalproperty_new_location(event.location->c_str()));
-    if (event.notes)
-        icalcomponent_add_property(item, icalproperty_new_description(event.notes->c_str()));
-    if (event.alarmOffsetSeconds) {
-        // Whole seconds, within what a trigger can hold.
-        double offset = std::clamp(std::round(*event.alarmOffsetSeconds), static_cast<double>(-INT_MAX), 0.0);
-        icaltriggertype trigger {};
-        trigger.time = icaltime_null_time();
-        trigger.duration = icaldurationtype_from_int(static_cast<int>(offset));
-        icalcomponent_add_component(item, displayAlarm(event.title, trigger));
-    }
-    return serialise(calendar.get());
+    return ical::serialise(ical::calendarWrapping(ical::newEventComponent(event, uid, now)).get());
 }
 
 std::string reminderText(const NewReminder& reminder, const std::string& uid, Instant now)
 {
-    icalcomponent* item = icalcomponent_new(ICAL_VTODO_COMPONENT);
-    Component calendar = calendarWrapping(item);
-    icalcomponent_add_property(item, icalproperty_new_uid(uid.c_str()));
-    stamp(item, now, true);
-    icalcomponent_add_property(item, icalproperty_new_summary(reminder.title.c_str()));
-    if (reminder.notes)
-        icalcomponent_add_property(item, icalproperty_new_description(reminder.notes->c_str()));
-    if (reminder.due) {
-        // Floating: the wall-clock time with no zone.
-        icaltimetype due = icaltime_null_time();
-        due.year = reminder.due->year;
-        due.month = reminder.due->month;
-        due.day = reminder.due->day;
-        due.hour = reminder.due->hour;
-        due.minute = reminder.due->minute;
-        due.second = reminder.due->second;
-        icalcomponent_add_property(item, icalproperty_new_due(due));
-    }
-    icalcomponent_add_property(item, icalproperty_new_status(ICAL_STATUS_NEEDSACTION));
-    if (reminder.alarm) {
-        icaltriggertype trigger {};
-        trigger.time = utcTime(*reminder.alarm);
-        trigger.duration = icaldurationtype_null_duration();
-        icalcomponent_add_component(item, displayAlarm(reminder.title, trigger));
-    }
-    return serialise(calendar.get());
+    return ical::serialise(ical::calendarWrapping(ical::newTodoComponent(reminder, uid, now)).get());
 }
 
-std::optional<std::string> completedText(const std::string& original, size_t item, Instant now)
+namespace {
+
+struct Line {
+    size_t start = 0;
+    size_t end = 0; // after the line break
+};
+
+// The file's content lines, each with its continuation lines and break.
+std::vector<Line> contentLines(std::string_view text)
 {
-    ProtectedText texts = protectTexts(makeValidUtf8(original));
-    Component root(icalparser_parse_string(texts.text.c_str()));
-    if (!root)
+    std::vector<Line> lines;
+    size_t position = 0;
+    while (position < text.size()) {
+        size_t end = text.find('\n', position);
+        end = end == std::string_view::npos ? text.size() : end + 1;
+        bool continuation = !lines.empty() && (text[position] == ' ' || text[position] == '\t');
+        if (continuation)
+            lines.back().end = end;
+        else
+            lines.push_back({position, end});
+        position = end;
+    }
+    return lines;
+}
+
+// The property name of a content line, upper-cased.
+std::string nameOf(std::string_view line)
+{
+    size_t end = line.find_first_of(";:\r\n");
+    std::string name(line.substr(0, end == std::string_view::npos ? line.size() : end));
+    for (char& c : name)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
+std::string valueOf(std::string_view line)
+{
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return {};
+    std::string value(line.substr(colon + 1));
+    while (!value.empty() && (value.back() == '\n' || value.back() == '\r'))
+        value.pop_back();
+    return value;
+}
+
+std::string utcText(Instant instant)
+{
+    std::time_t seconds = std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(instant));
+    std::tm fields {};
+    ::gmtime_r(&seconds, &fields);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &fields);
+    return text;
+}
+
+}
+
+std::optional<std::string> completedText(const std::string& original, size_t component, Instant now)
+{
+    std::string_view text(original);
+    std::vector<Line> lines = contentLines(text);
+    auto line = [&](const Line& at) { return text.substr(at.start, at.end - at.start); };
+
+    // The `component`-th VTODO, and its own lines (not those of its alarms).
+    size_t seen = 0, begin = lines.size(), finish = lines.size();
+    for (size_t i = 0; i < lines.size() && finish == lines.size(); ++i) {
+        std::string name = nameOf(line(lines[i]));
+        std::string value = valueOf(line(lines[i]));
+        for (char& c : value)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (name == "BEGIN" && value == "VTODO" && seen++ == component)
+            begin = i;
+        else if (name == "END" && value == "VTODO" && begin != lines.size())
+            finish = i;
+    }
+    if (finish == lines.size())
         return std::nullopt;
-    std::map<std::string, size_t> items;
-    icalcomponent* target = nullptr;
-    auto consider = [&](icalcomponent* todo) {
-        const char* uid = icalcomponent_get_uid(todo);
-        auto [found, added] = items.emplace(uid ? uid : "", items.size());
-        if (added && found->second == item && !icalcomponent_get_first_property(todo, ICAL_RECURRENCEID_PROPERTY))
-            target = todo;
+    std::string_view opening = line(lines[begin]);
+    std::string lineBreak = opening.size() >= 2 && opening[opening.size() - 2] == '\r' ? "\r\n" : "\n";
+
+    std::string stampText = utcText(now);
+    std::map<std::string, std::string> replacements {
+        {"STATUS", "STATUS:COMPLETED"},
+        {"COMPLETED", "COMPLETED:" + stampText},
+        {"PERCENT-COMPLETE", "PERCENT-COMPLETE:100"},
+        {"DTSTAMP", "DTSTAMP:" + stampText},
+        {"LAST-MODIFIED", "LAST-MODIFIED:" + stampText},
     };
-    if (icalcomponent_isa(root.get()) == ICAL_VTODO_COMPONENT)
-        consider(root.get());
-    for (icalcomponent* todo = icalcomponent_get_first_component(root.get(), ICAL_VTODO_COMPONENT); todo && !target;
-         todo = icalcomponent_get_next_component(root.get(), ICAL_VTODO_COMPONENT))
-        consider(todo);
-    if (!target)
-        return std::nullopt;
-    replaceProperty(target, ICAL_STATUS_PROPERTY, icalproperty_new_status(ICAL_STATUS_COMPLETED));
-    replaceProperty(target, ICAL_COMPLETED_PROPERTY, icalproperty_new_completed(utcTime(now)));
-    replaceProperty(target, ICAL_PERCENTCOMPLETE_PROPERTY, icalproperty_new_percentcomplete(100));
-    replaceProperty(target, ICAL_DTSTAMP_PROPERTY, icalproperty_new_dtstamp(utcTime(now)));
-    replaceProperty(target, ICAL_LASTMODIFIED_PROPERTY, icalproperty_new_lastmodified(utcTime(now)));
-    return restoreTexts(serialise(root.get()), texts);
+    std::set<std::string> written;
+    std::string result;
+    result.reserve(original.size() + 128);
+    int depth = 0;
+    bool added = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string_view current = line(lines[i]);
+        if (i <= begin || i > finish) {
+            result.append(current);
+            continue;
+        }
+        std::string name = nameOf(current);
+        // What was missing goes after the to-do's own properties, before its
+        // first alarm.
+        if ((i == finish || (name == "BEGIN" && depth == 0)) && !added) {
+            for (const auto& [property, replacement] : replacements) {
+                if (!written.count(property))
+                    result.append(replacement).append(lineBreak);
+            }
+            added = true;
+        }
+        if (i == finish) {
+            result.append(current);
+            continue;
+        }
+        if (name == "BEGIN")
+            ++depth;
+        else if (name == "END")
+            --depth;
+        if (depth == 0 && name != "END") {
+            if (auto found = replacements.find(name); found != replacements.end()) {
+                // One of each, where the first one stood.
+                if (written.insert(name).second)
+                    result.append(found->second).append(lineBreak);
+                continue;
+            }
+            if (name == "SEQUENCE") {
+                long sequence = std::strtol(valueOf(current).c_str(), nullptr, 10);
+                if (sequence >= 0 && sequence < INT_MAX) {
+                    result.append("SEQUENCE:" + std::to_string(sequence + 1)).append(lineBreak);
+                    continue;
+                }
+            }
+        }
+        result.append(current);
+    }
+    return result;
 }
 
 }

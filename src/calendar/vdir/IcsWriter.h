@@ -12,9 +12,11 @@ namespace tarvio::vdir {
 std::string eventText(const NewEvent& event, const std::string& uid, Instant now);
 std::string reminderText(const NewReminder& reminder, const std::string& uid, Instant now);
 
-// The file's text with its `item`-th to-do marked completed, everything else
-// kept; none when the file holds no such to-do.
-std::optional<std::string> completedText(const std::string& original, size_t item, Instant now);
+// The file's text with its `component`-th VTODO marked completed: only the
+// lines completion means (STATUS, COMPLETED, PERCENT-COMPLETE, DTSTAMP,
+// LAST-MODIFIED, SEQUENCE) change, every other byte is kept, so that other
+// programs' properties and forms survive. None when there is no such VTODO.
+std::optional<std::string> completedText(const std::string& original, size_t component, Instant now);
 
 // A fresh upper-case random UUID.
 std::string newUid();

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <cerrno>
 #include <memory>
 
@@ -17,12 +18,31 @@ namespace tarvio::vdir {
 namespace {
 
 constexpr size_t largestItemFile = 16 * 1024 * 1024;
+constexpr time_t leftoverAge = 3600;
 constexpr uint32_t watchedChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY
     | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 bool isItemName(std::string_view name)
 {
     return !name.empty() && name[0] != '.' && name.size() > 4 && name.substr(name.size() - 4) == ".ics";
+}
+
+// A temporary file of an atomic write: ".<name>.XXXXXX.tmp".
+bool isLeftoverName(std::string_view name)
+{
+    constexpr std::string_view suffix = ".tmp";
+    return name.size() >= 13 && name[0] == '.' && name.substr(name.size() - suffix.size()) == suffix
+        && name[name.size() - suffix.size() - 7] == '.';
+}
+
+// Left by a write that a crash interrupted; one that old is no write in progress.
+void removeIfOld(int folder, const char* name)
+{
+    struct stat status;
+    if (::fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode))
+        return;
+    if (::time(nullptr) - status.st_mtim.tv_sec > leftoverAge)
+        ::unlinkat(folder, name, 0);
 }
 
 bool sameKey(const CachedItemFile& file, const struct stat& status)
@@ -68,6 +88,10 @@ void ItemCache::list(const std::string& path, Folder& folder)
     int descriptor = ::dirfd(directory.get());
     std::vector<std::pair<std::string, struct stat>> found;
     while (dirent* entry = ::readdir(directory.get())) {
+        if (isLeftoverName(entry->d_name)) {
+            removeIfOld(descriptor, entry->d_name);
+            continue;
+        }
         if (!isItemName(entry->d_name))
             continue;
         struct stat status;

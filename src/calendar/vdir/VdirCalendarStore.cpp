@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <string>
 #include <thread>
 
 namespace tarvio {
@@ -141,6 +142,28 @@ Event eventOf(const vdir::StoredEvent& stored, const Calendar& calendar, const s
 Reminder reminderOf(const vdir::StoredTodo& todo, const Calendar& list, const std::string& identifier)
 {
     return {identifier, todo.title, todo.notes, todo.due, list, todo.completed};
+}
+
+// What is larger than the reader takes would be saved and never listed.
+void refuseOversized(const std::string& text)
+{
+    if (text.size() > largestItemFile)
+        throw StoreError("o item passa do tamanho máximo de " + std::to_string(largestItemFile / (1024 * 1024)) + " MB");
+}
+
+// The file as a later listing reads it.
+vdir::ParsedFile readBack(const std::string& folder, const std::string& name)
+{
+    std::string text;
+    if (!vdir::readWholeFile(folder + "/" + name, text, largestItemFile))
+        return {};
+    return vdir::parseIcs(text);
+}
+
+// The store never keeps a file the helper wrote and cannot read.
+void discard(const std::string& folder, const std::string& name)
+{
+    ::unlink((folder + "/" + name).c_str());
 }
 
 Instant now()
@@ -290,22 +313,27 @@ std::optional<Calendar> VdirCalendarStore::defaultCalendar(EntityKind kind)
 
 std::vector<Event> VdirCalendarStore::events(Instant from, Instant to)
 {
+    std::vector<Event> result;
+    forEachEvent(from, to, [&](const Event& event) { result.push_back(event); });
+    return result;
+}
+
+void VdirCalendarStore::forEachEvent(Instant from, Instant to, const std::function<void(const Event&)>& visit)
+{
     Seconds start = std::chrono::floor<std::chrono::seconds>(from).time_since_epoch().count();
     Seconds end = std::chrono::ceil<std::chrono::seconds>(to).time_since_epoch().count();
-    std::vector<Event> result;
     for (const auto& collection : scan(EntityKind::events, true)) {
         for (const auto& file : *collection.files) {
             for (const auto& stored : file.parsed.events) {
                 if (stored.start >= end || stored.lastEnd < start)
                     continue;
+                std::string identifier = itemIdentifier(collection.calendar.identifier, file.stem, stored.item);
                 vdir::expandEvent(stored, start, end, [&](Seconds first, Seconds last) {
-                    result.push_back(eventOf(stored, collection.calendar,
-                        itemIdentifier(collection.calendar.identifier, file.stem, stored.item), first, last));
+                    visit(eventOf(stored, collection.calendar, identifier, first, last));
                 });
             }
         }
     }
-    return result;
 }
 
 std::vector<Reminder> VdirCalendarStore::loadReminders(ReminderQuery query)
@@ -335,6 +363,8 @@ std::optional<Reminder> VdirCalendarStore::reminder(const std::string& identifie
 {
     // Identifiers are only ever compared with those of listed items: no
     // request text becomes part of a path.
+    if (identifier.find('\0') != std::string::npos)
+        return std::nullopt;
     for (auto& reminder : loadReminders(ReminderQuery::all)) {
         if (reminder.identifier == identifier)
             return std::move(reminder);
@@ -345,6 +375,8 @@ std::optional<Reminder> VdirCalendarStore::reminder(const std::string& identifie
 std::optional<VdirCalendarStore::Collection> VdirCalendarStore::collectionFor(
     EntityKind kind, const std::string& identifier)
 {
+    if (identifier.find('\0') != std::string::npos)
+        return std::nullopt;
     for (auto& collection : scan(kind, false)) {
         if (collection.calendar.identifier == identifier)
             return std::move(collection);
@@ -359,10 +391,15 @@ Event VdirCalendarStore::saveEvent(const NewEvent& event)
         throw StoreError("a agenda não existe mais");
     std::string uid = vdir::newUid();
     std::string text = vdir::eventText(event, uid, now());
+    refuseOversized(text);
     vdir::writeFileAtomically(collection->path, uid + ".ics", text);
-    auto parsed = vdir::parseIcs(text);
-    if (parsed.events.empty())
+    auto parsed = readBack(collection->path, uid + ".ics");
+    Seconds start = std::chrono::floor<std::chrono::seconds>(event.start).time_since_epoch().count();
+    if (parsed.events.empty() || parsed.events.front().allDay != event.allDay
+        || (!event.allDay && parsed.events.front().start != start)) {
+        discard(collection->path, uid + ".ics");
         throw StoreError("o evento gravado não pôde ser lido");
+    }
     const auto& stored = parsed.events.front();
     return eventOf(stored, collection->calendar, itemIdentifier(collection->calendar.identifier, uid, 0), stored.start,
         stored.end);
@@ -375,10 +412,14 @@ Reminder VdirCalendarStore::saveReminder(const NewReminder& reminder)
         throw StoreError("a lista de lembretes não existe mais");
     std::string uid = vdir::newUid();
     std::string text = vdir::reminderText(reminder, uid, now());
+    refuseOversized(text);
     vdir::writeFileAtomically(collection->path, uid + ".ics", text);
-    auto parsed = vdir::parseIcs(text);
-    if (parsed.todos.empty())
+    auto parsed = readBack(collection->path, uid + ".ics");
+    if (parsed.todos.empty() || parsed.todos.front().due.has_value() != reminder.due.has_value()
+        || (reminder.due && parsed.todos.front().due->year != reminder.due->year)) {
+        discard(collection->path, uid + ".ics");
         throw StoreError("o lembrete gravado não pôde ser lido");
+    }
     return reminderOf(parsed.todos.front(), collection->calendar, itemIdentifier(collection->calendar.identifier, uid, 0));
 }
 
@@ -393,9 +434,15 @@ Reminder VdirCalendarStore::completeReminder(const Reminder& reminder)
                 std::string original;
                 if (!vdir::readWholeFile(collection.path + "/" + name, original, largestItemFile))
                     throw StoreError("não foi possível ler o lembrete: " + std::string(std::strerror(errno)));
-                auto text = vdir::completedText(original, todo.item, now());
+                // Read again: the file may have changed since it was listed.
+                std::optional<std::string> text;
+                for (const auto& current : vdir::parseIcs(original).todos) {
+                    if (current.item == todo.item)
+                        text = vdir::completedText(original, current.component, now());
+                }
                 if (!text)
                     throw StoreError("o lembrete mudou e não pôde ser atualizado");
+                refuseOversized(*text);
                 vdir::writeFileAtomically(collection.path, name, *text);
                 auto parsed = vdir::parseIcs(*text);
                 for (const auto& saved : parsed.todos) {
