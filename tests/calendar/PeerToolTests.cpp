@@ -180,3 +180,28 @@ TEST_F(PeerTools, TodomanStillReadsWhatTheHelperCompleted)
     EXPECT_EQ(after[0]["categories"], before[0]["categories"]);
     EXPECT_EQ(after[0]["due"], before[0]["due"]);
 }
+
+TEST_F(PeerTools, KhalAgreesOnZonedSeriesWithUntilInUtc)
+{
+    // As Thunderbird and Google write them: the last start given in UTC.
+    std::string folder = data.path.string() + "/tarvio/calendars/calendario/";
+    writeText(folder + "east.ics",
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//fixture//EN\r\nBEGIN:VEVENT\r\nUID:east\r\nSUMMARY:Leste\r\n"
+        "DTSTART;TZID=Europe/Berlin:20261102T090000\r\nDTEND;TZID=Europe/Berlin:20261102T100000\r\n"
+        "RRULE:FREQ=DAILY;UNTIL=20261104T080000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    writeText(folder + "west.ics",
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//fixture//EN\r\nBEGIN:VEVENT\r\nUID:west\r\nSUMMARY:Oeste\r\n"
+        "DTSTART;TZID=America/New_York:20261102T090000\r\nDURATION:PT1H\r\n"
+        "RRULE:FREQ=DAILY;UNTIL=20261104T120000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    EXPECT_EQ(khal("list --format \"{start} {title}\" 2026-11-01 10d"),
+        "Monday, 2026-11-02\n2026-11-02 05:00 Leste\n2026-11-02 11:00 Oeste\n"
+        "Tuesday, 2026-11-03\n2026-11-03 05:00 Leste\n2026-11-03 11:00 Oeste\n"
+        "Wednesday, 2026-11-04\n2026-11-04 05:00 Leste\n");
+    auto answer = helper.call("calendar.events", {{"from", "2026-11-01T00:00:00Z"}, {"to", "2026-11-11T00:00:00Z"}});
+    std::vector<std::string> seen;
+    for (const auto& event : answer["result"])
+        seen.push_back(event["start"].get<std::string>() + " " + event["title"].get<std::string>());
+    EXPECT_EQ(seen, (std::vector<std::string> {"2026-11-02T08:00:00Z Leste", "2026-11-02T14:00:00Z Oeste",
+                        "2026-11-03T08:00:00Z Leste", "2026-11-03T14:00:00Z Oeste", "2026-11-04T08:00:00Z Leste"}))
+        << answer;
+}
