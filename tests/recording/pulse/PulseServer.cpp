@@ -156,11 +156,19 @@ void PulseServer::launchPipeWire()
     pactl("set-default-sink testsink");
     pactl("set-default-source testmic");
     // A generous latency: a player that runs late leaves gaps in the tone.
-    feeder = spawn({"paplay", "--device=micsink", "--latency-msec=250", folder + "/mic.wav"}, this->environment());
-    // Ready once the tone flows into the microphone's sink.
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    auto play = [&] {
+        return spawn({"paplay", "--device=micsink", "--latency-msec=250", folder + "/mic.wav"}, this->environment());
+    };
+    feeder = play();
+    // Ready once the tone flows into the microphone's sink; a busy machine
+    // may take a while, and a player that gave up is started again.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
         if (pactl("list short sinks").find("micsink\tPipeWire\tfloat32le 1ch 48000Hz\tRUNNING") != std::string::npos)
             return;
+        int status = 0;
+        if (waitpid(feeder, &status, WNOHANG) == feeder)
+            feeder = play();
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     throw std::runtime_error("the PipeWire microphone tone did not start in " + folder);
