@@ -1,0 +1,50 @@
+#include "app/CalendarChoice.h"
+
+#include "calendar/CombinedCalendarStore.h"
+#include "calendar/eds/EdsCalendarStore.h"
+#include "calendar/vdir/PeerCollections.h"
+#include "calendar/vdir/VdirCalendarStore.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace tarvio {
+
+namespace {
+
+// EDS's registry starts in about a second when nothing has started it yet.
+constexpr auto registryWait = std::chrono::seconds(3);
+
+std::string homeFolder()
+{
+    if (const char* value = std::getenv("HOME"); value && value[0])
+        return value;
+    if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir)
+        return user->pw_dir;
+    return "/";
+}
+
+std::string configHome()
+{
+    if (const char* value = std::getenv("XDG_CONFIG_HOME"); value && value[0] == '/')
+        return value;
+    return homeFolder() + "/.config";
+}
+
+}
+
+std::unique_ptr<CalendarStore> chooseCalendarStore()
+{
+    auto peers = vdir::peerCollections(configHome(), homeFolder());
+    std::vector<CombinedCalendarStore::Member> members;
+    auto eds = EdsCalendarStore::connect(registryWait);
+    bool withEds = eds != nullptr;
+    if (withEds)
+        members.push_back({"eds", std::move(eds)});
+    members.push_back({"vdir", std::make_unique<VdirCalendarStore>(VdirCalendarStore::userRoot(), !withEds, std::move(peers))});
+    return std::make_unique<CombinedCalendarStore>(std::move(members));
+}
+
+}
