@@ -1,13 +1,14 @@
 #include "app/CalendarChoice.h"
 
+#include "app/Module.h"
 #include "calendar/CombinedCalendarStore.h"
-#include "calendar/eds/EdsCalendarStore.h"
 #include "calendar/vdir/PeerCollections.h"
 #include "calendar/vdir/VdirCalendarStore.h"
 
 #include <pwd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 
 namespace tarvio {
@@ -26,6 +27,18 @@ std::string homeFolder()
     return "/";
 }
 
+// The EDS store, from its module; none when EDS does not answer or the
+// module cannot be loaded.
+std::unique_ptr<CalendarStore> connectEds()
+{
+    using Connect = CalendarStore* (*)(long waitMilliseconds);
+    std::string error;
+    auto connect = reinterpret_cast<Connect>(moduleSymbol("calendar-eds", "tarvioConnectCalendarStore", error));
+    if (!connect)
+        return nullptr;
+    return std::unique_ptr<CalendarStore>(connect(std::chrono::milliseconds(registryWait).count()));
+}
+
 std::string configHome()
 {
     if (const char* value = std::getenv("XDG_CONFIG_HOME"); value && value[0] == '/')
@@ -39,7 +52,7 @@ std::unique_ptr<CalendarStore> chooseCalendarStore()
 {
     auto peers = vdir::peerCollections(configHome(), homeFolder());
     std::vector<CombinedCalendarStore::Member> members;
-    auto eds = EdsCalendarStore::connect(registryWait);
+    auto eds = connectEds();
     bool withEds = eds != nullptr;
     if (withEds)
         members.push_back({"eds", std::move(eds)});

@@ -26,15 +26,22 @@ std::string lastLoaderError()
 
 }
 
-void loadModule(const std::string& name, Dispatcher& dispatcher)
+void* moduleSymbol(const std::string& name, const char* symbol, std::string& error)
 {
     std::string path = executableFolder() + "/modules/libtarvio-" + name + ".so";
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module)
-        throw internalError("falha ao carregar o módulo " + name + ": " + lastLoaderError());
-    auto addMethods = reinterpret_cast<AddModuleMethods>(dlsym(module, addModuleMethodsSymbol));
+    void* found = module ? dlsym(module, symbol) : nullptr;
+    if (!found)
+        error = lastLoaderError();
+    return found;
+}
+
+void loadModule(const std::string& name, Dispatcher& dispatcher)
+{
+    std::string error;
+    auto addMethods = reinterpret_cast<AddModuleMethods>(moduleSymbol(name, addModuleMethodsSymbol, error));
     if (!addMethods)
-        throw internalError("falha ao carregar o módulo " + name + ": " + lastLoaderError());
+        throw internalError("falha ao carregar o módulo " + name + ": " + error);
     addMethods(dispatcher);
 }
 
