@@ -15,8 +15,9 @@ namespace tarvio {
 
 namespace {
 
-// EDS's registry starts in about a second when nothing has started it yet.
-constexpr auto registryWait = std::chrono::seconds(3);
+// EDS's registry starts in about a second when nothing has started it yet
+// (several on a busy machine); on a desktop it is running already.
+constexpr auto registryWait = std::chrono::seconds(5);
 
 std::string homeFolder()
 {

@@ -233,10 +233,10 @@ struct SourceState {
     Clock::time_point waitUntil {};
     Clock::time_point failedAt {};
     bool failed = false;
-    bool complete = false; // the view has delivered what the source held
+    bool complete = false; // what the source held has been read
     std::map<std::string, CachedItem> items;
     std::map<std::string, std::string> zones; // VTIMEZONE texts by TZID, "" when unknown
-    gulong handlers[4] {};
+    gulong handlers[3] {};
 
     ~SourceState()
     {
@@ -256,7 +256,7 @@ struct SourceState {
     }
 
     bool ready() const { return client && view && complete; }
-    bool waiting() const { return pending || (client && !complete && !failed); }
+    bool waiting() const { return pending != nullptr; }
 
     std::string identifier() const { return identifierPrefix + escapePart(uid); }
     std::string itemIdentifier(const std::string& itemUid, size_t item) const
@@ -409,13 +409,6 @@ struct EdsCalendarStore::State {
         for (auto* link = ids; link; link = link->next)
             source->remove_component(static_cast<const ECalComponentId*>(link->data));
     }
-    static void viewComplete(ECalClientView*, const GError* error, gpointer data)
-    {
-        auto* source = static_cast<SourceState*>(data);
-        source->complete = true;
-        if (error)
-            source->failed = true;
-    }
 
     static void fail(SourceState* source)
     {
@@ -425,6 +418,8 @@ struct EdsCalendarStore::State {
         source->view.reset();
     }
 
+    // The view reports changes only; what the source holds comes in one list,
+    // asked for once the view runs, so that no change falls between the two.
     static void viewReady(GObject* object, GAsyncResult* result, gpointer data)
     {
         GErrorHolder error;
@@ -432,26 +427,52 @@ struct EdsCalendarStore::State {
         bool ok = e_cal_client_get_view_finish(E_CAL_CLIENT(object), result, &view, &error.error);
         auto* link = static_cast<PendingLink*>(data);
         auto* source = link->source;
-        delete link;
-        if (!source) {
+        if (!source || !ok || !view) {
+            delete link;
             if (view)
                 g_object_unref(view);
-            return;
-        }
-        source->link = nullptr;
-        g_clear_object(&source->pending);
-        if (!ok || !view) {
-            fail(source);
+            if (source)
+                endConnection(source, false);
             return;
         }
         source->view.reset(view);
         source->handlers[0] = g_signal_connect(view, "objects-added", G_CALLBACK(viewAdded), source);
         source->handlers[1] = g_signal_connect(view, "objects-modified", G_CALLBACK(viewAdded), source);
         source->handlers[2] = g_signal_connect(view, "objects-removed", G_CALLBACK(viewRemoved), source);
-        source->handlers[3] = g_signal_connect(view, "complete", G_CALLBACK(viewComplete), source);
         GErrorHolder startError;
+        e_cal_client_view_set_flags(view, E_CAL_CLIENT_VIEW_FLAGS_NONE, nullptr);
         e_cal_client_view_start(view, &startError.error);
-        if (startError.error)
+        if (startError.error) {
+            delete link;
+            endConnection(source, false);
+            return;
+        }
+        e_cal_client_get_object_list(source->client.get(), "#t", source->pending, listed, link);
+    }
+
+    static void listed(GObject* object, GAsyncResult* result, gpointer data)
+    {
+        GErrorHolder error;
+        GSList* components = nullptr;
+        bool ok = e_cal_client_get_object_list_finish(E_CAL_CLIENT(object), result, &components, &error.error);
+        auto* link = static_cast<PendingLink*>(data);
+        auto* source = link->source;
+        delete link;
+        if (source) {
+            for (GSList* each = components; each; each = each->next)
+                source->store_component(static_cast<ICalComponent*>(each->data));
+            endConnection(source, ok);
+        }
+        g_slist_free_full(components, g_object_unref);
+    }
+
+    static void endConnection(SourceState* source, bool ok)
+    {
+        source->link = nullptr;
+        g_clear_object(&source->pending);
+        if (ok)
+            source->complete = true;
+        else
             fail(source);
     }
 
@@ -465,11 +486,8 @@ struct EdsCalendarStore::State {
             delete link;
             if (client)
                 g_object_unref(client);
-            if (source) {
-                source->link = nullptr;
-                g_clear_object(&source->pending);
-                fail(source);
-            }
+            if (source)
+                endConnection(source, false);
             return;
         }
         source->client.reset(E_CAL_CLIENT(client));

@@ -10,9 +10,9 @@ namespace tarvio {
 
 // The user's calendars and task lists in Evolution Data Server, over the
 // session bus. Calendars are the enabled calendar sources, reminder lists the
-// enabled task lists. What each source holds is read once through a client
-// view, which EDS then keeps current with its change notifications; the
-// cache is brought up to date at the start of every call.
+// enabled task lists. What each source holds is read once, and a client view
+// keeps that copy current with EDS's change notifications, which are taken
+// in at the start of every call.
 //
 // Every call on EDS is bounded: a bus or factory that stops answering makes
 // the call fail (StoreError) or leaves the source out, never hangs.

@@ -60,6 +60,8 @@ public:
             throw std::runtime_error("dbus-daemon did not start");
         for (int attempt = 0; attempt < 200 && !exists(path("bus")); attempt++)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // As on a desktop, EDS is running before the helper starts.
+        client("warm");
     }
 
     ~EdsSession()

@@ -2,6 +2,7 @@
 """A small client of Evolution Data Server on its own API (python3-gi): the
 second opinion of the EDS tests and the benchmark's comparison.
 
+  eds_client.py warm                                  starts EDS's services
   eds_client.py add-source events|tasks NAME COLOR   prints the new source's uid
   eds_client.py receive SOURCE events|tasks FILE      stores a .ics file's items
   eds_client.py objects SOURCE events|tasks           prints every item as iCalendar
@@ -116,9 +117,15 @@ def instances(begin, end, repeat=1):
     print(json.dumps({"instances": found, "seconds": times}))
 
 
+def warm():
+    reg = registry()
+    for kind in ("events", "tasks"):
+        client_for(reg, "default", kind)
+
+
 def main(argv):
     command, arguments = argv[1], argv[2:]
-    {"add-source": add_source, "receive": receive, "objects": objects, "remove": remove,
+    {"warm": warm, "add-source": add_source, "receive": receive, "objects": objects, "remove": remove,
      "instances": lambda *values: instances(values[0], values[1], int(values[2]) if len(values) > 2 else 1),
      }[command](*arguments)
 
