@@ -31,7 +31,7 @@ namespace {
 // How long a source may take to connect and hand over what it holds, and how
 // long one call on a connected source may take.
 constexpr auto connectWait = std::chrono::seconds(5);
-constexpr auto callWait = std::chrono::seconds(10);
+constexpr auto callWait = std::chrono::seconds(5);
 // A source that failed to connect is tried again after this long.
 constexpr auto retryAfter = std::chrono::seconds(30);
 
@@ -237,6 +237,7 @@ struct SourceState {
     std::map<std::string, CachedItem> items;
     std::map<std::string, std::string> zones; // VTIMEZONE texts by TZID, "" when unknown
     gulong handlers[3] {};
+    gulong died = 0;
 
     ~SourceState()
     {
@@ -246,13 +247,24 @@ struct SourceState {
             g_cancellable_cancel(pending);
             g_object_unref(pending);
         }
+        release();
+    }
+
+    void release()
+    {
         if (view) {
-            for (auto handler : handlers) {
+            for (auto& handler : handlers) {
                 if (handler)
                     g_signal_handler_disconnect(view.get(), handler);
+                handler = 0;
             }
             e_cal_client_view_stop(view.get(), nullptr);
         }
+        if (client && died)
+            g_signal_handler_disconnect(client.get(), died);
+        died = 0;
+        view.reset();
+        client.reset();
     }
 
     bool ready() const { return client && view && complete; }
@@ -414,8 +426,15 @@ struct EdsCalendarStore::State {
     {
         source->failed = true;
         source->failedAt = Clock::now();
-        source->client.reset();
-        source->view.reset();
+        source->release();
+    }
+
+    // A factory that ended takes its views with it: connect again at once.
+    static void backendDied(EClient*, gpointer data)
+    {
+        auto* source = static_cast<SourceState*>(data);
+        source->release();
+        source->failed = false;
     }
 
     // The view reports changes only; what the source holds comes in one list,
@@ -491,6 +510,7 @@ struct EdsCalendarStore::State {
             return;
         }
         source->client.reset(E_CAL_CLIENT(client));
+        source->died = g_signal_connect(client, "backend-died", G_CALLBACK(backendDied), source);
         e_cal_client_get_view(source->client.get(), "#t", source->pending, viewReady, link);
     }
 

@@ -4,6 +4,9 @@
 #include "support/HelperProcess.h"
 
 #include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
 #include <fcntl.h>
 #include <csignal>
 #include <cstdio>
@@ -99,6 +102,29 @@ public:
         while (!output.empty() && output.back() == '\n')
             output.pop_back();
         return output;
+    }
+
+    // The processes started for this session (they carry its HOME) whose
+    // name starts with `prefix`.
+    std::vector<pid_t> services(const std::string& prefix) const
+    {
+        std::string address = "HOME=" + path("home");
+        std::vector<pid_t> found;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            pid_t pid = std::atoi(entry.path().filename().c_str());
+            if (pid <= 0 || readText(entry.path().string() + "/comm").rfind(prefix, 0) != 0)
+                continue;
+            std::string variables = readText(entry.path().string() + "/environ");
+            for (size_t at = 0; at < variables.size(); at = variables.find('\0', at) + 1) {
+                if (variables.compare(at, address.size() + 1, address + '\0') == 0) {
+                    found.push_back(pid);
+                    break;
+                }
+                if (variables.find('\0', at) == std::string::npos)
+                    break;
+            }
+        }
+        return found;
     }
 
     HelperProcess::Environment environment;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -287,6 +288,26 @@ TEST_F(EdsStore, AChangeByAnotherProgramShowsInTheNextAnswer)
 
     eds.client("remove default events other@program");
     EXPECT_EQ(waitFor(0), Json::array());
+}
+
+TEST_F(EdsStore, AFactoryThatStopsAnsweringGivesAnErrorNotAHang)
+{
+    auto helper = startHelper();
+    ASSERT_EQ(byTitle(helper.call("calendar.calendars", {{"debug", true}})["result"], "Personal")["store"], "eds");
+    // /proc names are cut at 15 characters.
+    auto factories = eds.services("evolution-calen");
+    ASSERT_FALSE(factories.empty());
+    for (pid_t pid : factories)
+        ::kill(pid, SIGSTOP);
+    auto started = std::chrono::steady_clock::now();
+    auto answer = helper.call("calendar.create", {{"title", "Parado"}, {"start", "2026-11-15T10:00:00Z"}});
+    auto waited = std::chrono::steady_clock::now() - started;
+    for (pid_t pid : factories)
+        ::kill(pid, SIGCONT);
+    EXPECT_EQ(answer["error"]["code"], "internal") << answer;
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    // The helper goes on answering.
+    EXPECT_TRUE(helper.call("ping").contains("result"));
 }
 
 TEST(CalendarChoice, WithoutEdsTheVdirStoreServesAsBefore)
