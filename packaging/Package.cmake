@@ -29,7 +29,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Only some methods need these: English transcription, recording, screens and
 # the clipboard.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pocketsphinx-en-us, pulseaudio | pipewire-pulse, xserver-xorg | xserver")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pocketsphinx-en-us, pulseaudio | pipewire-pulse, xserver-xorg | xserver, evolution-data-server")
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 include(CPack)

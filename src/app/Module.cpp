@@ -87,6 +87,16 @@ void addUnavailableMethods(const ModuleDescription& module, const std::string& r
 
 }
 
+void* moduleSymbol(const std::string& name, const char* symbol, std::string& error)
+{
+    auto path = modulePath(name);
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* found = module ? dlsym(module, symbol) : nullptr;
+    if (!found)
+        error = lastLoaderError(path);
+    return found;
+}
+
 void addModule(Dispatcher& dispatcher, const ModuleDescription& module)
 {
     dispatcher.addDeferred(module.methods, [module](Dispatcher& target) {

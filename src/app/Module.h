@@ -27,6 +27,10 @@ extern const ModuleDescription recordingModule;
 // `unavailableAnswers`, or else with "unavailable" naming the file and why.
 void addModule(Dispatcher& dispatcher, const ModuleDescription& module);
 
+// The symbol `symbol` of modules/libtarvio-<name>.so, or none with the
+// loader's reason in `error`.
+void* moduleSymbol(const std::string& name, const char* symbol, std::string& error);
+
 // What a module exports.
 using AddModuleMethods = void (*)(Dispatcher&);
 inline constexpr const char* addModuleMethodsSymbol = "tarvioAddMethods";

@@ -6,7 +6,8 @@
 #include "app/Module.h"
 #include "channel/RequestChannel.h"
 #include "calendar/CalendarMethods.h"
-#include "calendar/vdir/VdirCalendarStore.h"
+#include "app/CalendarChoice.h"
+#include "calendar/CombinedCalendarStore.h"
 #include "desktop/DesktopMethods.h"
 #include "desktop/sysfs/SysfsThermalSensors.h"
 #include "desktop/x11/RandrScreens.h"
@@ -109,7 +110,7 @@ int main()
 
     // isoPlain and isoFrac are constant-initialised before main runs; the
     // calendar store comes next and reads nothing until asked.
-    VdirCalendarStore calendarStore(VdirCalendarStore::userRoot());
+    ChosenCalendarStore calendarStore(chooseCalendarStore);
 
     std::FILE* responses = takeResponseStream();
     std::setvbuf(responses, nullptr, _IOLBF, 0);

@@ -15,7 +15,7 @@ Json eventJSON(const Event& event);
 std::optional<Instant> dueDate(const Reminder& reminder);
 Json reminderJSON(const Reminder& reminder);
 
-Json calendarCalendars(CalendarStore& store);
+Json calendarCalendars(CalendarStore& store, const Json& params = Json::object());
 Json calendarEvents(CalendarStore& store, const Json& params);
 Json calendarCreate(CalendarStore& store, const Json& params);
 Json remindersList(CalendarStore& store, const Json& params);

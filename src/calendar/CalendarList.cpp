@@ -1,5 +1,6 @@
 #include "calendar/CalendarAccess.h"
 #include "calendar/CalendarHandlers.h"
+#include "channel/Params.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,19 +22,24 @@ std::optional<std::string> hexColor(const std::optional<Rgb>& color)
     return std::string(text);
 }
 
-Json calendarCalendars(CalendarStore& store)
+Json calendarCalendars(CalendarStore& store, const Json& params)
 {
+    // "debug": true also says which store serves each calendar.
+    bool showStore = booleanParam(params, "debug").value_or(false);
     ensureEventAccess(store);
     auto defaultCalendar = store.defaultCalendar(EntityKind::events);
     Json result = Json::array();
     for (const auto& calendar : store.calendars(EntityKind::events)) {
         auto color = hexColor(calendar.color);
-        result.push_back({
+        Json entry = {
             {"title", calendar.title},
             {"writable", calendar.writable},
             {"color", color ? Json(*color) : Json(nullptr)},
             {"isDefault", defaultCalendar && defaultCalendar->identifier == calendar.identifier},
-        });
+        };
+        if (showStore)
+            entry["store"] = calendar.store;
+        result.push_back(std::move(entry));
     }
     return result;
 }

@@ -10,7 +10,7 @@ void addCalendarMethods(Dispatcher& dispatcher, CalendarStore& store)
     CalendarStore* shared = &store;
     dispatcher.add("calendar.authStatus", [shared](const Json&) { return calendarAuthStatus(*shared); });
     dispatcher.add("calendar.requestAccess", [shared](const Json& params) { return calendarRequestAccess(*shared, params); });
-    dispatcher.add("calendar.calendars", [shared](const Json&) { return calendarCalendars(*shared); });
+    dispatcher.add("calendar.calendars", [shared](const Json& params) { return calendarCalendars(*shared, params); });
     dispatcher.add("calendar.events", [shared](const Json& params) { return calendarEvents(*shared, params); });
     dispatcher.add("calendar.create", [shared](const Json& params) { return calendarCreate(*shared, params); });
     dispatcher.add("reminders.list", [shared](const Json& params) { return remindersList(*shared, params); });

@@ -34,6 +34,8 @@ struct Calendar {
     std::string title;
     bool writable = false;
     std::optional<Rgb> color;
+    // Which store serves it ("eds", "vdir"), where several serve together.
+    std::string store {};
 };
 
 struct Event {

@@ -12,7 +12,9 @@ namespace {
 class CalendarEndToEnd : public ::testing::Test {
 protected:
     TemporaryFolder data;
-    HelperProcess helper {{{"XDG_DATA_HOME", data.path.string()}, {"TZ", "America/Sao_Paulo"}}};
+    // No EDS on this bus, and no khal or todoman configuration of the user.
+    HelperProcess helper {{{"XDG_DATA_HOME", data.path.string()}, {"XDG_CONFIG_HOME", data.path.string()},
+        {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}, {"TZ", "America/Sao_Paulo"}}};
 };
 
 }

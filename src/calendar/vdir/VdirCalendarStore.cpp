@@ -173,7 +173,8 @@ Instant now()
 
 }
 
-VdirCalendarStore::VdirCalendarStore(std::string root) : root(std::move(root))
+VdirCalendarStore::VdirCalendarStore(std::string root, bool createDefaults, std::vector<ExternalCollection> external)
+    : root(std::move(root)), createDefaults(createDefaults), external(std::move(external))
 {
     // Malformed files must never abort the helper.
     icalerror_set_errors_are_fatal(0);
@@ -228,6 +229,8 @@ void VdirCalendarStore::requestFullAccess(EntityKind kind, AccessCompletion comp
 
 void VdirCalendarStore::ensureLayout()
 {
+    if (!createDefaults)
+        return;
     // Anything already there, even a file, is the user's: never replaced.
     struct stat status;
     if (::lstat(root.c_str(), &status) == 0)
@@ -277,6 +280,7 @@ std::vector<VdirCalendarStore::Collection> VdirCalendarStore::scan(EntityKind ki
         collection.calendar.color = parseColor(metadata(path + "/color"));
         collections.push_back(std::move(collection));
     }
+    addExternal(kind, collections);
     if (!withItems)
         return collections;
 
@@ -287,6 +291,40 @@ std::vector<VdirCalendarStore::Collection> VdirCalendarStore::scan(EntityKind ki
     }
     cache.keepOnly(folder, present);
     return collections;
+}
+
+void VdirCalendarStore::addExternal(EntityKind kind, std::vector<Collection>& collections)
+{
+    // The same folder named twice (or one of ours) is served once.
+    std::set<std::string> seen;
+    for (const auto& collection : collections) {
+        if (char* real = ::realpath(collection.path.c_str(), nullptr)) {
+            seen.insert(real);
+            std::free(real);
+        }
+    }
+    for (const auto& folder : external) {
+        if (folder.kind != kind || !isDirectory(folder.path))
+            continue;
+        char* real = ::realpath(folder.path.c_str(), nullptr);
+        if (!real)
+            continue;
+        bool fresh = seen.insert(real).second;
+        std::free(real);
+        if (!fresh)
+            continue;
+        Collection collection;
+        collection.path = folder.path;
+        collection.calendar.identifier = makeValidUtf8("external:" + folder.path);
+        auto slash = folder.path.find_last_not_of('/');
+        std::string name = folder.path.substr(0, slash + 1);
+        name = name.substr(name.rfind('/') + 1);
+        collection.calendar.title = folder.title ? makeValidUtf8(*folder.title)
+                                                 : metadata(folder.path + "/displayname").value_or(makeValidUtf8(name));
+        collection.calendar.writable = !folder.readOnly && ::access(folder.path.c_str(), W_OK) == 0;
+        collection.calendar.color = parseColor(metadata(folder.path + "/color"));
+        collections.push_back(std::move(collection));
+    }
 }
 
 std::vector<Calendar> VdirCalendarStore::calendars(EntityKind kind)

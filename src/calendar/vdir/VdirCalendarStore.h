@@ -14,10 +14,22 @@ namespace tarvio {
 // each with `displayname` and `color` files and one .ics file per item;
 // <root>/default-calendar and <root>/default-list name the default
 // collection's folder. Created with "Calendário" and "Lembretes" on first use.
+//
+// Collections of other programs (khal's, todoman's) are served beside them,
+// read where they are; their identifiers start with "external:".
 class VdirCalendarStore final : public CalendarStore {
 public:
-    // Reads nothing until asked.
-    explicit VdirCalendarStore(std::string root);
+    struct ExternalCollection {
+        EntityKind kind = EntityKind::events;
+        std::string path;
+        std::optional<std::string> title; // else its displayname, else its folder name
+        bool readOnly = false;
+    };
+
+    // Reads nothing until asked. Without `createDefaults` a missing root
+    // stays missing.
+    explicit VdirCalendarStore(
+        std::string root, bool createDefaults = true, std::vector<ExternalCollection> external = {});
     // <data home>/tarvio, the data home being $XDG_DATA_HOME or ~/.local/share.
     static std::string userRoot();
 
@@ -46,10 +58,13 @@ private:
     std::string kindFolder(EntityKind kind) const;
     void ensureLayout();
     std::vector<Collection> scan(EntityKind kind, bool withItems);
+    void addExternal(EntityKind kind, std::vector<Collection>& collections);
     std::vector<Reminder> loadReminders(ReminderQuery query);
     std::optional<Collection> collectionFor(EntityKind kind, const std::string& identifier);
 
     std::string root;
+    bool createDefaults;
+    std::vector<ExternalCollection> external;
     vdir::ItemCache cache;
 };
 

@@ -1,0 +1,165 @@
+// Times "calendar.events" through the helper on Evolution Data Server: 10,000
+// events (some weekly series, some all-day) in an EDS local calendar on a
+// private session bus, for a week and a year, first request (connection
+// included) and repeated, beside a python3-gi EDS client doing the same query
+// in the same run, and reports the helper's resident size.
+//
+//   calendar_eds_bench [events]
+
+#include "calendar/eds/EdsSession.h"
+#include "support/HelperProcess.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace tarvio;
+using tarvio::testing::EdsSession;
+using tarvio::testing::HelperProcess;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const Json week = {{"from", "2026-06-01T00:00:00Z"}, {"to", "2026-06-08T00:00:00Z"}};
+const Json year = {{"from", "2026-01-01T00:00:00Z"}, {"to", "2027-01-01T00:00:00Z"}};
+// The same ranges in epoch seconds, for the python client.
+const char* const weekSeconds = "1780272000 1780876800";
+const char* const yearSeconds = "1767225600 1798761600";
+
+std::string stamp(int yearValue, int month, int day, int hour, int minute, bool utc)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d00%s", yearValue, month, day, hour, minute, utc ? "Z" : "");
+    return text;
+}
+
+// Two years of events: mostly one-hour meetings (half in UTC, half with a
+// TZID), 5% all-day, 5% weekly series of ten.
+std::string generate(int count)
+{
+    std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\n";
+    std::mt19937 random(42);
+    const std::string zone = "America/Sao_Paulo";
+    for (int i = 0; i < count; ++i) {
+        int yearValue = 2026 + static_cast<int>(random() % 2);
+        int month = 1 + static_cast<int>(random() % 12);
+        int day = 1 + static_cast<int>(random() % 27);
+        int hour = 7 + static_cast<int>(random() % 12);
+        int minute = static_cast<int>(random() % 4) * 15;
+        int kind = static_cast<int>(random() % 20);
+        text += "BEGIN:VEVENT\r\nUID:bench-" + std::to_string(i) + "\r\nDTSTAMP:20260101T000000Z\r\nSUMMARY:Evento "
+            + std::to_string(i) + "\r\nLOCATION:Sala " + std::to_string(i % 17) + "\r\n";
+        if (kind == 0) {
+            char date[16], next[16];
+            std::snprintf(date, sizeof date, "%04d%02d%02d", yearValue, month, day);
+            std::snprintf(next, sizeof next, "%04d%02d%02d", yearValue, month, day + 1);
+            text += std::string("DTSTART;VALUE=DATE:") + date + "\r\nDTEND;VALUE=DATE:" + next + "\r\n";
+        } else if (kind == 1) {
+            text += "DTSTART;TZID=" + zone + ":" + stamp(yearValue, month, day, hour, minute, false) + "\r\nDTEND;TZID=" + zone
+                + ":" + stamp(yearValue, month, day, hour + 1, minute, false) + "\r\nRRULE:FREQ=WEEKLY;COUNT=10\r\n";
+        } else if (kind % 2) {
+            text += "DTSTART:" + stamp(yearValue, month, day, hour, minute, true) + "\r\nDTEND:"
+                + stamp(yearValue, month, day, hour + 1, minute, true) + "\r\n";
+        } else {
+            text += "DTSTART;TZID=" + zone + ":" + stamp(yearValue, month, day, hour, minute, false) + "\r\nDTEND;TZID=" + zone
+                + ":" + stamp(yearValue, month, day, hour + 1, minute, false) + "\r\n";
+        }
+        text += "END:VEVENT\r\n";
+    }
+    return text + "END:VCALENDAR\r\n";
+}
+
+double milliseconds(Clock::duration elapsed)
+{
+    return std::chrono::duration<double, std::milli>(elapsed).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+struct Timing {
+    double cold = 0;
+    double warm = 0;
+    size_t events = 0;
+};
+
+// Cold: the first calendar request of a fresh helper; warm: the median of repeats.
+Timing timeHelper(const EdsSession& eds, const Json& range, long& residentKilobytes)
+{
+    HelperProcess helper(eds.environment);
+    helper.call("ping");
+    std::string request = Json {{"id", 1}, {"method", "calendar.events"}, {"params", range}}.dump() + "\n";
+    Timing timing;
+    auto start = Clock::now();
+    helper.send(request);
+    auto first = helper.readLine();
+    timing.cold = milliseconds(Clock::now() - start);
+    timing.events = first ? Json::parse(*first)["result"].size() : 0;
+    std::vector<double> repeats;
+    for (int i = 0; i < 15; ++i) {
+        start = Clock::now();
+        helper.send(request);
+        helper.readLine();
+        repeats.push_back(milliseconds(Clock::now() - start));
+    }
+    timing.warm = median(repeats);
+    std::ifstream status("/proc/" + std::to_string(helper.pid()) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            residentKilobytes = std::atol(line.c_str() + 6);
+    }
+    helper.finish();
+    return timing;
+}
+
+// The python client's own timing of generate_instances_sync: the first call
+// and the median of the repeats, on one connection.
+Timing timePython(const EdsSession& eds, const std::string& range)
+{
+    auto answer = Json::parse(eds.client("instances " + range + " 6"));
+    std::vector<double> seconds = answer["seconds"];
+    Timing timing;
+    timing.cold = seconds.front() * 1000;
+    timing.warm = median(std::vector<double>(seconds.begin() + 1, seconds.end())) * 1000;
+    timing.events = answer["instances"].size();
+    return timing;
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    int count = argc > 1 ? std::atoi(argv[1]) : 10000;
+    EdsSession eds;
+    std::string file = eds.path("bench.ics");
+    std::ofstream(file, std::ios::binary) << generate(count);
+    auto start = Clock::now();
+    std::string source = eds.client("add-source events Bench '#336699'");
+    eds.client("receive " + source + " events " + file);
+    std::printf("stored %d events in EDS in %.0f ms\n", count, milliseconds(Clock::now() - start));
+
+    long weekResident = 0, yearResident = 0;
+    Timing helperWeek = timeHelper(eds, week, weekResident);
+    Timing helperYear = timeHelper(eds, year, yearResident);
+    Timing pythonWeek = timePython(eds, weekSeconds);
+    Timing pythonYear = timePython(eds, yearSeconds);
+
+    std::printf("\n%-26s %10s %10s %10s\n", "calendar.events on EDS", "first ms", "warm ms", "events");
+    std::printf("%-26s %10.1f %10.2f %10zu\n", "helper, one week", helperWeek.cold, helperWeek.warm, helperWeek.events);
+    std::printf("%-26s %10.1f %10.2f %10zu\n", "helper, one year", helperYear.cold, helperYear.warm, helperYear.events);
+    std::printf("%-26s %10.1f %10.2f %10zu\n", "python3-gi client, week", pythonWeek.cold, pythonWeek.warm, pythonWeek.events);
+    std::printf("%-26s %10.1f %10.2f %10zu\n", "python3-gi client, year", pythonYear.cold, pythonYear.warm, pythonYear.events);
+    std::printf("\nresident size with all events loaded: %.1f MB (goal < 90)\n", yearResident / 1024.0);
+    std::printf("first request %.0f ms (goal < 1000); warm week %.2f ms (goal < 10), warm year %.1f ms (goal < 150)\n",
+        std::max(helperWeek.cold, helperYear.cold), helperWeek.warm, helperYear.warm);
+    std::printf("faster than the python client warm: week %.0fx, year %.0fx (goal >= 10x)\n", pythonWeek.warm / helperWeek.warm,
+        pythonYear.warm / helperYear.warm);
+    return 0;
+}
