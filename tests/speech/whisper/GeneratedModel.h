@@ -1,0 +1,64 @@
+#pragma once
+
+#include "speech/whisper/GgmlFile.h"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarvio::testing {
+
+struct ModelShape {
+    int vocabulary = 51865;
+    int audioContext = 8;
+    int audioState = 32;
+    int audioHeads = 2;
+    int audioLayers = 1;
+    int textContext = 32;
+    int textState = 32;
+    int textHeads = 2;
+    int textLayers = 1;
+    int melBands = 80;
+};
+
+// The shapes of the published tiny and base models.
+ModelShape tinyShape();
+ModelShape baseShape();
+
+// A tensor as it will be written: its name, dims (innermost first) and
+// values, which a caller may change.
+struct GeneratedTensor {
+    std::string name;
+    std::vector<int64_t> dims;
+    std::vector<float> values;
+    whisper::TensorKind kind = whisper::TensorKind::f32;
+};
+
+struct ModelRecipe {
+    ModelShape shape;
+    // Kind of the matrices; norms, biases and embeddings of position stay
+    // f32, the convolutions f16 when this is quantized.
+    whisper::TensorKind kind = whisper::TensorKind::f32;
+    unsigned seed = 1;
+    float scale = 0.1f;
+    std::function<void(GeneratedTensor&)> adjust;
+};
+
+// The text tokens: the 256 single bytes, then words "w<id>" (a few of them
+// readable: see wordToken), up to the end-of-text token.
+int wordToken(const std::string& word);
+std::vector<std::string> generatedTokens(int vocabularySize);
+
+// Writes a complete model file with random weights.
+void writeModel(const std::filesystem::path& path, const ModelRecipe& recipe);
+
+// The bytes of `values` stored as `kind`.
+std::vector<uint8_t> encodeTensor(whisper::TensorKind kind, const std::vector<float>& values);
+
+// A model whose decoder, from <|notimestamps|>, says `words` (tokens of
+// generatedTokens) and ends: each token's successor is written into the
+// first decoder block's feed-forward layer, and every attention is zero.
+ModelRecipe sayingModel(const std::vector<int>& words, ModelShape shape = {});
+
+}
