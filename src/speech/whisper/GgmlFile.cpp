@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <vector>
 
 namespace tarvio::whisper {
 
@@ -163,10 +164,17 @@ void dequantize(TensorKind kind, const uint8_t* data, int64_t elements, float* o
     case TensorKind::f32:
         std::memcpy(out, data, static_cast<size_t>(elements) * 4);
         return;
-    case TensorKind::f16:
+    case TensorKind::f16: {
+        static const std::vector<float> table = [] {
+            std::vector<float> values(65536);
+            for (uint32_t half = 0; half < 65536; ++half)
+                values[half] = halfToFloat(static_cast<uint16_t>(half));
+            return values;
+        }();
         for (int64_t i = 0; i < elements; ++i)
-            out[i] = halfToFloat(loadHalf(data + 2 * i));
+            out[i] = table[loadHalf(data + 2 * i)];
         return;
+    }
     case TensorKind::q8_0:
         // Block: half scale d, 32 signed bytes q; value = d * q.
         for (int64_t block = 0; block < elements / blockSize; ++block, data += 34, out += blockSize) {
