@@ -9,6 +9,7 @@
 #include <cmath>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 namespace tarvio::testing {
 namespace {
@@ -26,21 +27,9 @@ std::vector<float> tone(double seconds, double rate)
 
 std::string base64(const std::vector<float>& samples)
 {
-    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    auto bytes = reinterpret_cast<const uint8_t*>(samples.data());
-    size_t size = samples.size() * 4;
-    std::string text;
-    for (size_t i = 0; i < size; i += 3) {
-        uint32_t chunk = static_cast<uint32_t>(bytes[i]) << 16;
-        if (i + 1 < size)
-            chunk |= static_cast<uint32_t>(bytes[i + 1]) << 8;
-        if (i + 2 < size)
-            chunk |= bytes[i + 2];
-        text += alphabet[(chunk >> 18) & 63];
-        text += alphabet[(chunk >> 12) & 63];
-        text += i + 1 < size ? alphabet[(chunk >> 6) & 63] : '=';
-        text += i + 2 < size ? alphabet[chunk & 63] : '=';
-    }
+    std::string text(4 * ((samples.size() * 4 + 2) / 3), '\0');
+    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), reinterpret_cast<const unsigned char*>(samples.data()),
+        static_cast<int>(samples.size() * 4));
     return text;
 }
 
