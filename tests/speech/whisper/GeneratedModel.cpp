@@ -105,7 +105,7 @@ std::vector<GeneratedTensor> tensorList(const ModelRecipe& recipe)
     add("encoder.ln_post.weight", {state}, TensorKind::f32);
     add("encoder.ln_post.bias", {state}, TensorKind::f32);
     add("decoder.positional_embedding", {state, s.textContext}, TensorKind::f32);
-    add("decoder.token_embedding.weight", {state, s.vocabulary}, recipe.kind);
+    add("decoder.token_embedding.weight", {state, s.vocabularySize}, recipe.kind);
     add("decoder.ln.weight", {state}, TensorKind::f32);
     add("decoder.ln.bias", {state}, TensorKind::f32);
     for (int i = 0; i < s.audioLayers; ++i) {
@@ -127,6 +127,7 @@ std::vector<GeneratedTensor> tensorList(const ModelRecipe& recipe)
 
 }
 
+ModelShape smallShape() { return {51865, 8, 32, 2, 1, 32, 32, 2, 1, 80, 0}; }
 ModelShape tinyShape() { return {51865, 1500, 384, 6, 4, 448, 384, 6, 4, 80}; }
 ModelShape baseShape() { return {51865, 1500, 512, 8, 6, 448, 512, 8, 6, 80}; }
 
@@ -217,14 +218,14 @@ void writeModel(const std::filesystem::path& path, const ModelRecipe& recipe)
     const ModelShape& s = recipe.shape;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     put(out, 0x67676d6c);
-    for (int value : {s.vocabulary, s.audioContext, s.audioState, s.audioHeads, s.audioLayers, s.textContext,
+    for (int value : {s.vocabularySize, s.audioContext, s.audioState, s.audioHeads, s.audioLayers, s.textContext,
              s.textState, s.textHeads, s.textLayers, s.melBands, fileType(recipe.kind)})
         put(out, value);
     std::vector<float> filters = melFilters(s.melBands);
     put(out, s.melBands);
     put(out, 201);
     out.write(reinterpret_cast<const char*>(filters.data()), static_cast<std::streamsize>(filters.size() * 4));
-    auto tokens = generatedTokens(s.vocabulary);
+    auto tokens = generatedTokens(s.vocabularySize);
     put(out, static_cast<int32_t>(tokens.size()));
     for (const auto& token : tokens) {
         put(out, static_cast<int32_t>(token.size()));
@@ -258,7 +259,7 @@ void writeModel(const std::filesystem::path& path, const ModelRecipe& recipe)
 
 ModelRecipe sayingModel(const std::vector<int>& words, ModelShape shape)
 {
-    whisper::Vocabulary vocabulary({}, shape.vocabulary);
+    whisper::Vocabulary vocabulary({}, shape.vocabularySize);
     // The chain from <|notimestamps|> through the words to end-of-text, one
     // embedding dimension per link.
     std::vector<int> chain = {vocabulary.noTimestamps};

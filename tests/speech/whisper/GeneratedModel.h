@@ -9,19 +9,10 @@
 
 namespace tarvio::testing {
 
-struct ModelShape {
-    int vocabulary = 51865;
-    int audioContext = 8;
-    int audioState = 32;
-    int audioHeads = 2;
-    int audioLayers = 1;
-    int textContext = 32;
-    int textState = 32;
-    int textHeads = 2;
-    int textLayers = 1;
-    int melBands = 80;
-};
+using ModelShape = whisper::HyperParameters;
 
+// A shape small enough for a test: windows of 16 mel frames, 32 states.
+ModelShape smallShape();
 // The shapes of the published tiny and base models.
 ModelShape tinyShape();
 ModelShape baseShape();
@@ -36,7 +27,7 @@ struct GeneratedTensor {
 };
 
 struct ModelRecipe {
-    ModelShape shape;
+    ModelShape shape = smallShape();
     // Kind of the matrices; norms, biases and embeddings of position stay
     // f32, the convolutions f16 when this is quantized.
     whisper::TensorKind kind = whisper::TensorKind::f32;
@@ -59,6 +50,6 @@ std::vector<uint8_t> encodeTensor(whisper::TensorKind kind, const std::vector<fl
 // A model whose decoder, from <|notimestamps|>, says `words` (tokens of
 // generatedTokens) and ends: each token's successor is written into the
 // first decoder block's feed-forward layer, and every attention is zero.
-ModelRecipe sayingModel(const std::vector<int>& words, ModelShape shape = {});
+ModelRecipe sayingModel(const std::vector<int>& words, ModelShape shape = smallShape());
 
 }

@@ -51,8 +51,8 @@ ModelRecipe saying(std::vector<std::string> words, int vocabularySize = 51865)
     std::vector<int> tokens;
     for (const auto& word : words)
         tokens.push_back(wordToken(word));
-    ModelShape shape;
-    shape.vocabulary = vocabularySize;
+    ModelShape shape = smallShape();
+    shape.vocabularySize = vocabularySize;
     return sayingModel(tokens, shape);
 }
 
