@@ -3,11 +3,12 @@
 
 #include "speech/SpeechMethods.h"
 #include "speech/pocketsphinx/PocketsphinxRecognition.h"
+#include "speech/whisper/WhisperAnalysis.h"
 
 extern "C" __attribute__((visibility("default"))) void tarvioAddMethods(tarvio::Dispatcher& dispatcher)
 {
     using namespace tarvio;
-    static UnavailableSpeechAnalysis analysis;
+    static whisper::WhisperAnalysis analysis;
     static pocketsphinx::PocketsphinxRecognition recognition(pocketsphinx::ModelCatalog::standard());
     addSpeechMethods(dispatcher, analysis, recognition);
 }

@@ -1,0 +1,379 @@
+#include "speech/whisper/WhisperModel.h"
+
+#include <algorithm>
+#include <cblas.h>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+namespace tarvio::whisper {
+
+namespace {
+
+constexpr float normEpsilon = 1e-5f;
+constexpr int threadCount = 2;
+
+// Runs body(first, end) over [0, count) in up to two parts, when the work
+// is large enough to pay for a thread.
+template<typename Body>
+void parallelRows(int count, size_t workPerRow, Body body)
+{
+    if (count < 2 || static_cast<size_t>(count) * workPerRow < 65536) {
+        body(0, count);
+        return;
+    }
+    int half = count / threadCount;
+    std::jthread helper([&] { body(half, count); });
+    body(0, half);
+}
+
+// y = x W^T + b, x: rows x inputs.
+Matrix apply(const Linear& layer, const Matrix& x)
+{
+    const Matrix& weight = layer.weight;
+    Matrix y(x.rows, weight.rows);
+    if (!layer.bias.empty()) {
+        for (int row = 0; row < x.rows; ++row)
+            std::copy(layer.bias.begin(), layer.bias.end(), y.row(row));
+    }
+    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, x.rows, weight.rows, weight.columns, 1.0f, x.values.data(),
+        x.columns, weight.values.data(), weight.columns, layer.bias.empty() ? 0.0f : 1.0f, y.values.data(), y.columns);
+    return y;
+}
+
+Matrix normalize(const Norm& norm, const Matrix& x)
+{
+    Matrix y(x.rows, x.columns);
+    parallelRows(x.rows, static_cast<size_t>(x.columns), [&](int first, int end) {
+        for (int row = first; row < end; ++row) {
+            const float* in = x.row(row);
+            float* out = y.row(row);
+            double sum = 0.0;
+            for (int i = 0; i < x.columns; ++i)
+                sum += in[i];
+            float mean = static_cast<float>(sum / x.columns);
+            double squares = 0.0;
+            for (int i = 0; i < x.columns; ++i)
+                squares += static_cast<double>(in[i] - mean) * (in[i] - mean);
+            float scale = static_cast<float>(1.0 / std::sqrt(squares / x.columns + normEpsilon));
+            for (int i = 0; i < x.columns; ++i)
+                out[i] = (in[i] - mean) * scale * norm.weight[i] + norm.bias[i];
+        }
+    });
+    return y;
+}
+
+void gelu(Matrix& x)
+{
+    parallelRows(x.rows, static_cast<size_t>(x.columns) * 8, [&](int first, int end) {
+        constexpr float root = 0.7978845608028654f;
+        for (int row = first; row < end; ++row) {
+            float* values = x.row(row);
+            for (int i = 0; i < x.columns; ++i) {
+                float v = values[i];
+                values[i] = 0.5f * v * (1.0f + std::tanh(root * (v + 0.044715f * v * v * v)));
+            }
+        }
+    });
+}
+
+void addInPlace(Matrix& target, const Matrix& addend)
+{
+    for (size_t i = 0; i < target.values.size(); ++i)
+        target.values[i] += addend.values[i];
+}
+
+// Multi-head attention of queries over keys and values (all with `state`
+// columns). Query i sees keys up to `visibleBefore + i` when causal.
+Matrix attend(const Matrix& queries, const Matrix& keys, const Matrix& values, int keyCount, int heads, bool causal,
+    int visibleBefore)
+{
+    const int state = queries.columns;
+    const int headSize = state / heads;
+    const float scale = 1.0f / std::sqrt(static_cast<float>(headSize));
+    Matrix out(queries.rows, state);
+    Matrix scores(queries.rows, keyCount);
+    for (int head = 0; head < heads; ++head) {
+        int column = head * headSize;
+        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, queries.rows, keyCount, headSize, scale,
+            queries.values.data() + column, state, keys.values.data() + column, keys.columns, 0.0f,
+            scores.values.data(), keyCount);
+        parallelRows(scores.rows, static_cast<size_t>(keyCount) * 8, [&](int first, int end) {
+            for (int row = first; row < end; ++row) {
+                float* line = scores.row(row);
+                int visible = causal ? std::min(keyCount, visibleBefore + row + 1) : keyCount;
+                float maximum = *std::max_element(line, line + visible);
+                float sum = 0.0f;
+                for (int i = 0; i < visible; ++i) {
+                    line[i] = std::exp(line[i] - maximum);
+                    sum += line[i];
+                }
+                float inverse = 1.0f / sum;
+                for (int i = 0; i < visible; ++i)
+                    line[i] *= inverse;
+                std::fill(line + visible, line + keyCount, 0.0f);
+            }
+        });
+        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, queries.rows, headSize, keyCount, 1.0f,
+            scores.values.data(), keyCount, values.values.data() + column, values.columns, 0.0f,
+            out.values.data() + column, state);
+    }
+    return out;
+}
+
+// Columns i*3+k of row t hold input channel i at frame t*stride+k-1.
+Matrix unfold(const Matrix& input, int frames, int stride)
+{
+    Matrix columns(frames, input.columns * 3);
+    parallelRows(frames, static_cast<size_t>(columns.columns), [&](int first, int end) {
+        for (int t = first; t < end; ++t) {
+            float* out = columns.row(t);
+            for (int k = 0; k < 3; ++k) {
+                int source = t * stride + k - 1;
+                bool inside = source >= 0 && source < input.rows;
+                for (int i = 0; i < input.columns; ++i)
+                    out[i * 3 + k] = inside ? input.values[static_cast<size_t>(source) * input.columns + i] : 0.0f;
+            }
+        }
+    });
+    return columns;
+}
+
+struct Loader {
+    const GgmlFile& file;
+    bool readData;
+
+    const TensorInfo& info(const std::string& name, std::vector<int64_t> dims) const
+    {
+        auto found = file.tensors.find(name);
+        if (found == file.tensors.end())
+            throw ModelFileError("tensor ausente: " + name);
+        auto stored = found->second.dims;
+        while (stored.size() > dims.size() && stored.back() == 1)
+            stored.pop_back();
+        if (stored != dims)
+            throw ModelFileError("forma inesperada: " + name);
+        return found->second;
+    }
+
+    std::vector<float> vector(const std::string& name, int64_t size) const
+    {
+        info(name, {size});
+        return readData ? file.readTensor(name) : std::vector<float>();
+    }
+
+    Matrix matrix(const std::string& name, int rows, int columns, std::vector<int64_t> dims = {}) const
+    {
+        info(name, dims.empty() ? std::vector<int64_t>{columns, rows} : dims);
+        Matrix result;
+        result.rows = rows;
+        result.columns = columns;
+        if (readData)
+            result.values = file.readTensor(name);
+        return result;
+    }
+
+    Linear linear(const std::string& prefix, int inputs, int outputs, bool withBias = true) const
+    {
+        Linear layer;
+        layer.weight = matrix(prefix + ".weight", outputs, inputs);
+        if (withBias)
+            layer.bias = vector(prefix + ".bias", outputs);
+        return layer;
+    }
+
+    Norm norm(const std::string& prefix, int size) const
+    {
+        return {vector(prefix + ".weight", size), vector(prefix + ".bias", size)};
+    }
+
+    Attention attention(const std::string& prefix, int state) const
+    {
+        return {linear(prefix + ".query", state, state), linear(prefix + ".key", state, state, false),
+            linear(prefix + ".value", state, state), linear(prefix + ".out", state, state)};
+    }
+};
+
+void loadWeights(const GgmlFile& file, bool readData, WhisperModel* model, Matrix& encoderPosition, Linear& conv1,
+    Linear& conv2, std::vector<EncoderBlock>& encoderBlocks, Norm& encoderNorm, Matrix& decoderPosition,
+    Matrix& tokenEmbedding, std::vector<DecoderBlock>& decoderBlocks, Norm& decoderNorm)
+{
+    (void)model;
+    const HyperParameters& h = file.hyper;
+    if (h.textState != h.audioState)
+        throw ModelFileError("estados de áudio e texto diferentes");
+    if (file.filterBands != h.melBands || file.filterBins != fftSize / 2 + 1)
+        throw ModelFileError("filtros mel inválidos");
+    Loader load{file, readData};
+    const int state = h.audioState;
+    encoderPosition = load.matrix("encoder.positional_embedding", h.audioContext, state);
+    conv1.weight = load.matrix("encoder.conv1.weight", state, h.melBands * 3, {3, h.melBands, state});
+    conv1.bias = load.matrix("encoder.conv1.bias", 1, state, {1, state}).values;
+    conv2.weight = load.matrix("encoder.conv2.weight", state, state * 3, {3, state, state});
+    conv2.bias = load.matrix("encoder.conv2.bias", 1, state, {1, state}).values;
+    encoderBlocks.resize(static_cast<size_t>(h.audioLayers));
+    for (int i = 0; i < h.audioLayers; ++i) {
+        std::string prefix = "encoder.blocks." + std::to_string(i);
+        EncoderBlock& block = encoderBlocks[static_cast<size_t>(i)];
+        block.attentionNorm = load.norm(prefix + ".attn_ln", state);
+        block.attention = load.attention(prefix + ".attn", state);
+        block.mlpNorm = load.norm(prefix + ".mlp_ln", state);
+        block.mlpUp = load.linear(prefix + ".mlp.0", state, state * 4);
+        block.mlpDown = load.linear(prefix + ".mlp.2", state * 4, state);
+    }
+    encoderNorm = load.norm("encoder.ln_post", state);
+
+    decoderPosition = load.matrix("decoder.positional_embedding", h.textContext, state);
+    tokenEmbedding = load.matrix("decoder.token_embedding.weight", h.vocabularySize, state);
+    decoderBlocks.resize(static_cast<size_t>(h.textLayers));
+    for (int i = 0; i < h.textLayers; ++i) {
+        std::string prefix = "decoder.blocks." + std::to_string(i);
+        DecoderBlock& block = decoderBlocks[static_cast<size_t>(i)];
+        block.attentionNorm = load.norm(prefix + ".attn_ln", state);
+        block.attention = load.attention(prefix + ".attn", state);
+        block.crossNorm = load.norm(prefix + ".cross_attn_ln", state);
+        block.cross = load.attention(prefix + ".cross_attn", state);
+        block.mlpNorm = load.norm(prefix + ".mlp_ln", state);
+        block.mlpUp = load.linear(prefix + ".mlp.0", state, state * 4);
+        block.mlpDown = load.linear(prefix + ".mlp.2", state * 4, state);
+    }
+    decoderNorm = load.norm("decoder.ln", state);
+}
+
+}
+
+void WhisperModel::checkTensors(const GgmlFile& file)
+{
+    WhisperModel scratch;
+    loadWeights(file, false, &scratch, scratch.encoderPosition, scratch.conv1, scratch.conv2, scratch.encoderBlocks,
+        scratch.encoderNorm, scratch.decoderPosition, scratch.tokenEmbedding, scratch.decoderBlocks,
+        scratch.decoderNorm);
+}
+
+std::shared_ptr<const WhisperModel> WhisperModel::load(const GgmlFile& file)
+{
+#if defined(__SANITIZE_THREAD__)
+    // OpenBLAS's workers hand results back through spinning that
+    // ThreadSanitizer cannot see; our own threads stay checked.
+    static const bool singleThreaded = (openblas_set_num_threads(1), true);
+    (void)singleThreaded;
+#endif
+    auto model = std::make_shared<WhisperModel>();
+    loadWeights(file, true, model.get(), model->encoderPosition, model->conv1, model->conv2, model->encoderBlocks,
+        model->encoderNorm, model->decoderPosition, model->tokenEmbedding, model->decoderBlocks, model->decoderNorm);
+    model->parameters = file.hyper;
+    model->words = std::make_unique<Vocabulary>(file.tokens, file.hyper.vocabularySize);
+    model->filters = file.melFilters;
+    return model;
+}
+
+Matrix WhisperModel::encode(const LogMel& mel, int firstFrame) const
+{
+    const int context = parameters.audioContext;
+    const int frames = 2 * context;
+    Matrix window(frames, mel.bands);
+    for (int t = 0; t < frames; ++t) {
+        int source = firstFrame + t;
+        if (source < mel.frames)
+            std::copy(mel.frame(source), mel.frame(source) + mel.bands, window.row(t));
+        else
+            std::fill(window.row(t), window.row(t) + mel.bands, mel.values.empty() ? 0.0f : -1.5f);
+    }
+
+    Matrix x = apply(conv1, unfold(window, frames, 1));
+    gelu(x);
+    x = apply(conv2, unfold(x, context, 2));
+    gelu(x);
+    addInPlace(x, encoderPosition);
+
+    for (const EncoderBlock& block : encoderBlocks) {
+        Matrix normed = normalize(block.attentionNorm, x);
+        Matrix queries = apply(block.attention.query, normed);
+        Matrix keys = apply(block.attention.key, normed);
+        Matrix values = apply(block.attention.value, normed);
+        Matrix mixed = attend(queries, keys, values, context, parameters.audioHeads, false, 0);
+        addInPlace(x, apply(block.attention.out, mixed));
+
+        Matrix hidden = apply(block.mlpUp, normalize(block.mlpNorm, x));
+        gelu(hidden);
+        addInPlace(x, apply(block.mlpDown, hidden));
+    }
+    return normalize(encoderNorm, x);
+}
+
+CrossCache WhisperModel::crossAttention(const Matrix& encoded) const
+{
+    CrossCache cache;
+    for (const DecoderBlock& block : decoderBlocks) {
+        cache.keys.push_back(apply(block.cross.key, encoded));
+        cache.values.push_back(apply(block.cross.value, encoded));
+    }
+    return cache;
+}
+
+SelfCache WhisperModel::emptyCache() const
+{
+    SelfCache cache;
+    const int state = parameters.textState;
+    for (size_t i = 0; i < decoderBlocks.size(); ++i) {
+        cache.keys.emplace_back(parameters.textContext, state);
+        cache.values.emplace_back(parameters.textContext, state);
+    }
+    return cache;
+}
+
+Matrix WhisperModel::decode(const std::vector<int>& tokens, SelfCache& cache, const CrossCache& cross, bool lastOnly) const
+{
+    const int state = parameters.textState;
+    const int count = static_cast<int>(tokens.size());
+    const int past = cache.length;
+    if (count == 0 || past + count > parameters.textContext)
+        throw std::length_error("contexto de texto excedido");
+
+    Matrix x(count, state);
+    for (int i = 0; i < count; ++i) {
+        int token = tokens[static_cast<size_t>(i)];
+        if (token < 0 || token >= parameters.vocabularySize)
+            throw std::out_of_range("token fora do vocabulário");
+        const float* embedding = tokenEmbedding.row(token);
+        const float* position = decoderPosition.row(past + i);
+        for (int c = 0; c < state; ++c)
+            x.row(i)[c] = embedding[c] + position[c];
+    }
+
+    for (size_t layer = 0; layer < decoderBlocks.size(); ++layer) {
+        const DecoderBlock& block = decoderBlocks[layer];
+        Matrix normed = normalize(block.attentionNorm, x);
+        Matrix queries = apply(block.attention.query, normed);
+        Matrix keys = apply(block.attention.key, normed);
+        Matrix values = apply(block.attention.value, normed);
+        std::copy(keys.values.begin(), keys.values.end(), cache.keys[layer].row(past));
+        std::copy(values.values.begin(), values.values.end(), cache.values[layer].row(past));
+        Matrix mixed = attend(queries, cache.keys[layer], cache.values[layer], past + count, parameters.textHeads, true, past);
+        addInPlace(x, apply(block.attention.out, mixed));
+
+        Matrix crossQueries = apply(block.cross.query, normalize(block.crossNorm, x));
+        Matrix heard = attend(crossQueries, cross.keys[layer], cross.values[layer], cross.keys[layer].rows,
+            parameters.textHeads, false, 0);
+        addInPlace(x, apply(block.cross.out, heard));
+
+        Matrix hidden = apply(block.mlpUp, normalize(block.mlpNorm, x));
+        gelu(hidden);
+        addInPlace(x, apply(block.mlpDown, hidden));
+    }
+    cache.length = past + count;
+
+    Matrix last = x;
+    if (lastOnly) {
+        last = Matrix(1, state);
+        std::copy(x.row(count - 1), x.row(count - 1) + state, last.row(0));
+    }
+    Matrix normed = normalize(decoderNorm, last);
+    Matrix logits(normed.rows, parameters.vocabularySize);
+    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, normed.rows, parameters.vocabularySize, state, 1.0f,
+        normed.values.data(), state, tokenEmbedding.values.data(), state, 0.0f, logits.values.data(),
+        parameters.vocabularySize);
+    return logits;
+}
+
+}
