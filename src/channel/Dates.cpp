@@ -104,10 +104,26 @@ std::string IsoDateFormatter::format(Instant instant) const
     auto dayPoint = floor<days>(wholeSeconds);
     year_month_day date {dayPoint};
     hh_mm_ss time {wholeSeconds - dayPoint};
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
-        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
-        static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
+    int yearValue = static_cast<int>(date.year());
+    if (yearValue < 0 || yearValue > 9999) {
+        char text[48];
+        std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", yearValue, static_cast<unsigned>(date.month()),
+            static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+            static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
+        return text;
+    }
+    // Every listed event writes two of these: no format parsing on that path.
+    std::string text = "0000-00-00T00:00:00Z";
+    auto put = [&](size_t at, int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10)
+            text[at + static_cast<size_t>(i)] = static_cast<char>('0' + value % 10);
+    };
+    put(0, yearValue, 4);
+    put(5, static_cast<int>(static_cast<unsigned>(date.month())), 2);
+    put(8, static_cast<int>(static_cast<unsigned>(date.day())), 2);
+    put(11, static_cast<int>(time.hours().count()), 2);
+    put(14, static_cast<int>(time.minutes().count()), 2);
+    put(17, static_cast<int>(time.seconds().count()), 2);
     return text;
 }
 

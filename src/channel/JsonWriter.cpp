@@ -40,7 +40,7 @@ void writeString(std::string_view text, std::string& out)
     out.push_back('"');
 }
 
-void writeText(const std::string& text, std::string& out)
+void writeText(std::string_view text, std::string& out)
 {
     // Handlers are meant to hand over valid UTF-8; a stray byte must not
     // cost the host its answer.
@@ -127,6 +127,11 @@ bool writeCompactJson(const Json& value, std::string& out)
         current = &*frame.next;
         ++frame.next;
     }
+}
+
+void writeJsonString(std::string_view text, std::string& out)
+{
+    writeText(text, out);
 }
 
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvio {
@@ -14,6 +15,10 @@ namespace tarvio {
 // binary value other than a request's number kept as text or raw JSON text
 // below). Iterative, so any nesting the parser accepted is written.
 bool writeCompactJson(const Json& value, std::string& out);
+
+// Appends `text` as a JSON string, the way writeCompactJson writes one
+// (invalid UTF-8 is mended first), for handlers that write their own text.
+void writeJsonString(std::string_view text, std::string& out);
 
 // A binary value of this subtype holds JSON text that a handler wrote
 // itself and is written as it stands: a large result need not exist twice,

@@ -71,6 +71,9 @@ void RequestChannel::answerRequest(std::string_view line, std::string& out) cons
     bool valid;
     try {
         Json result = dispatcher.handle(method->get_ref<const std::string&>(), params);
+        // A long answer written by its handler is copied once, not once per growth.
+        if (result.is_binary())
+            out.reserve(out.size() + result.get_binary().size() + 64);
         out.append(R"({"id":)");
         valid = writeCompactJson(id, out);
         out.append(R"(,"result":)");

@@ -81,6 +81,28 @@ TEST_F(EventMethods, EventObjectCarriesEveryMember)
     EXPECT_EQ(object["allDay"], true);
 }
 
+TEST_F(EventMethods, ListedTextIsTheEventObjectsText)
+{
+    Event bare;
+    bare.start = at("2026-11-15T10:00:00Z") + std::chrono::milliseconds(750);
+    Event full = event("id \"quoted\" \\ /", "2026-11-15T11:00:00Z", true);
+    full.title = std::string("t\x01\tab\n\xC3\xA9 \xFF\xFE end");
+    full.calendar = Calendar {"c", "Ca\"sa\r", true, std::nullopt};
+    full.location = "";
+    full.notes = std::string("nul \0 inside", 13);
+    full.url = "https://example.org/a?b=\"c\"";
+    store.storedEvents = {bare, full};
+    std::string listed;
+    ASSERT_TRUE(writeCompactJson(dispatcher.handle("calendar.events", {{"from", "2026-11-15T00:00:00Z"}, {"to", "2026-11-16T00:00:00Z"}}), listed));
+    std::string expected = "[";
+    for (const auto& item : {bare, full}) {
+        if (expected.size() > 1)
+            expected += ",";
+        ASSERT_TRUE(writeCompactJson(eventJSON(item), expected));
+    }
+    EXPECT_EQ(listed, expected + "]");
+}
+
 TEST_F(EventMethods, CreateValidatesTitleStartAndEndInOrder)
 {
     store.status[EntityKind::events] = authorization::denied;

@@ -83,8 +83,11 @@ void HelperProcess::send(std::string_view bytes)
 std::optional<std::string> HelperProcess::readLine(std::chrono::milliseconds timeout)
 {
     auto deadline = std::chrono::steady_clock::now() + timeout;
+    // Only what came since the last look can hold the end of a long line.
+    size_t searched = 0;
     while (true) {
-        auto end = buffered.find('\n');
+        auto end = buffered.find('\n', searched);
+        searched = buffered.size();
         if (end != std::string::npos) {
             std::string line = buffered.substr(0, end);
             buffered.erase(0, end + 1);

@@ -704,33 +704,37 @@ std::optional<Calendar> EdsCalendarStore::defaultCalendar(EntityKind kind)
 
 std::vector<Event> EdsCalendarStore::events(Instant from, Instant to)
 {
+    std::vector<Event> result;
+    forEachEvent(from, to, [&](const Event& event) { result.push_back(event); });
+    return result;
+}
+
+void EdsCalendarStore::forEachEvent(Instant from, Instant to, const std::function<void(const Event&)>& visit)
+{
     Seconds start = std::chrono::floor<std::chrono::seconds>(from).time_since_epoch().count();
     Seconds end = std::chrono::ceil<std::chrono::seconds>(to).time_since_epoch().count();
-    std::vector<Event> result;
     for (auto* source : state->refresh(EntityKind::events)) {
-        Calendar calendar = source->calendar();
+        Event event;
+        event.calendar = source->calendar();
         for (auto& [uid, item] : source->items) {
             for (const auto& stored : source->parsed(item).events) {
                 if (stored.start >= end || stored.lastEnd < start)
                     continue;
-                std::string identifier = source->itemIdentifier(uid, stored.item);
+                // What the occurrences share is filled in once.
+                event.identifier = source->itemIdentifier(uid, stored.item);
+                event.title = stored.title;
+                event.location = stored.location;
+                event.notes = stored.notes;
+                event.url = stored.url;
+                event.allDay = stored.allDay;
                 ical::expandEvent(stored, start, end, [&](Seconds first, Seconds last) {
-                    Event event;
-                    event.identifier = identifier;
-                    event.title = stored.title;
                     event.start = instantOf(first);
                     event.end = instantOf(last);
-                    event.calendar = calendar;
-                    event.location = stored.location;
-                    event.notes = stored.notes;
-                    event.url = stored.url;
-                    event.allDay = stored.allDay;
-                    result.push_back(std::move(event));
+                    visit(event);
                 });
             }
         }
     }
-    return result;
 }
 
 namespace {

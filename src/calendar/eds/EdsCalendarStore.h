@@ -34,6 +34,7 @@ public:
     std::vector<Calendar> calendars(EntityKind kind) override;
     std::optional<Calendar> defaultCalendar(EntityKind kind) override;
     std::vector<Event> events(Instant from, Instant to) override;
+    void forEachEvent(Instant from, Instant to, const std::function<void(const Event&)>& visit) override;
     void fetchReminders(ReminderQuery query, RemindersCompletion completion) override;
     std::optional<Reminder> reminder(const std::string& identifier) override;
     Event saveEvent(const NewEvent& event) override;
