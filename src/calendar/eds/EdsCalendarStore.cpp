@@ -236,7 +236,7 @@ struct SourceState {
     bool complete = false; // what the source held has been read
     std::map<std::string, CachedItem> items;
     std::map<std::string, std::string> zones; // VTIMEZONE texts by TZID, "" when unknown
-    gulong handlers[3] {};
+    gulong handlers[4] {};
     gulong died = 0;
 
     ~SourceState()
@@ -292,15 +292,16 @@ struct SourceState {
         return calendar;
     }
 
-    void store_component(ICalComponent* component)
+    CachedItem* store_component(ICalComponent* component)
     {
         const char* itemUid = i_cal_component_get_uid(component);
         if (!itemUid)
-            return;
+            return nullptr;
         auto& item = items[itemUid];
         item.parts[takeString(e_cal_util_component_get_recurid_as_string(component))].reset(
             I_CAL_COMPONENT(g_object_ref(component)));
         item.stale = true;
+        return &item;
     }
 
     void remove_component(const ECalComponentId* id)
@@ -412,8 +413,15 @@ struct EdsCalendarStore::State {
     static void viewAdded(ECalClientView*, const GSList* components, gpointer data)
     {
         auto* source = static_cast<SourceState*>(data);
-        for (auto* link = components; link; link = link->next)
-            source->store_component(static_cast<ICalComponent*>(link->data));
+        std::vector<CachedItem*> touched;
+        for (auto* link = components; link; link = link->next) {
+            if (auto* item = source->store_component(static_cast<ICalComponent*>(link->data)))
+                touched.push_back(item);
+        }
+        // Read now, while the factory sends the next batch, rather than all
+        // at the first request.
+        for (auto* item : touched)
+            source->parsed(*item);
     }
     static void viewRemoved(ECalClientView*, const GSList* ids, gpointer data)
     {
@@ -437,8 +445,8 @@ struct EdsCalendarStore::State {
         source->failed = false;
     }
 
-    // The view reports changes only; what the source holds comes in one list,
-    // asked for once the view runs, so that no change falls between the two.
+    // The view first sends what the source holds, in batches that are read
+    // as they come, then every change; "complete" ends the first part.
     static void viewReady(GObject* object, GAsyncResult* result, gpointer data)
     {
         GErrorHolder error;
@@ -458,31 +466,21 @@ struct EdsCalendarStore::State {
         source->handlers[0] = g_signal_connect(view, "objects-added", G_CALLBACK(viewAdded), source);
         source->handlers[1] = g_signal_connect(view, "objects-modified", G_CALLBACK(viewAdded), source);
         source->handlers[2] = g_signal_connect(view, "objects-removed", G_CALLBACK(viewRemoved), source);
+        source->handlers[3] = g_signal_connect(view, "complete", G_CALLBACK(viewComplete), source);
+        delete link;
+        source->link = nullptr;
         GErrorHolder startError;
-        e_cal_client_view_set_flags(view, E_CAL_CLIENT_VIEW_FLAGS_NONE, nullptr);
+        e_cal_client_view_set_flags(view, E_CAL_CLIENT_VIEW_FLAGS_NOTIFY_INITIAL, nullptr);
         e_cal_client_view_start(view, &startError.error);
-        if (startError.error) {
-            delete link;
+        if (startError.error)
             endConnection(source, false);
-            return;
-        }
-        e_cal_client_get_object_list(source->client.get(), "#t", source->pending, listed, link);
     }
 
-    static void listed(GObject* object, GAsyncResult* result, gpointer data)
+    static void viewComplete(ECalClientView*, const GError* error, gpointer data)
     {
-        GErrorHolder error;
-        GSList* components = nullptr;
-        bool ok = e_cal_client_get_object_list_finish(E_CAL_CLIENT(object), result, &components, &error.error);
-        auto* link = static_cast<PendingLink*>(data);
-        auto* source = link->source;
-        delete link;
-        if (source) {
-            for (GSList* each = components; each; each = each->next)
-                source->store_component(static_cast<ICalComponent*>(each->data));
-            endConnection(source, ok);
-        }
-        g_slist_free_full(components, g_object_unref);
+        auto* source = static_cast<SourceState*>(data);
+        if (source->waiting())
+            endConnection(source, error == nullptr);
     }
 
     static void endConnection(SourceState* source, bool ok)
