@@ -7,6 +7,7 @@
 //   calendar_eds_bench [events]
 
 #include "calendar/eds/EdsSession.h"
+#include "channel/Dates.h"
 #include "support/HelperProcess.h"
 
 #include <algorithm>
@@ -14,6 +15,8 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <set>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -84,10 +87,13 @@ double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
+using Occurrence = std::tuple<std::string, std::string, std::string>;
+
 struct Timing {
     double cold = 0;
     double warm = 0;
     size_t events = 0;
+    std::multiset<Occurrence> occurrences;
 };
 
 // Cold: the first calendar request of a fresh helper; warm: the median of repeats.
@@ -101,7 +107,12 @@ Timing timeHelper(const EdsSession& eds, const Json& range, long& residentKiloby
     helper.send(request);
     auto first = helper.readLine();
     timing.cold = milliseconds(Clock::now() - start);
-    timing.events = first ? Json::parse(*first)["result"].size() : 0;
+    if (first) {
+        Json answer = Json::parse(*first);
+        for (const auto& event : answer["result"])
+            timing.occurrences.emplace(event["title"], event["start"], event["end"]);
+    }
+    timing.events = timing.occurrences.size();
     std::vector<double> repeats;
     for (int i = 0; i < 15; ++i) {
         start = Clock::now();
@@ -128,7 +139,11 @@ Timing timePython(const EdsSession& eds, const std::string& range)
     Timing timing;
     timing.cold = seconds.front() * 1000;
     timing.warm = median(std::vector<double>(seconds.begin() + 1, seconds.end())) * 1000;
-    timing.events = answer["instances"].size();
+    for (const auto& instance : answer["instances"]) {
+        auto iso = [](const Json& seconds) { return formatDate(Instant(std::chrono::seconds(seconds.get<long>()))); };
+        timing.occurrences.emplace(instance["title"], iso(instance["start"]), iso(instance["end"]));
+    }
+    timing.events = timing.occurrences.size();
     return timing;
 }
 
@@ -161,5 +176,18 @@ int main(int argc, char** argv)
         std::max(helperWeek.cold, helperYear.cold), helperWeek.warm, helperYear.warm);
     std::printf("faster than the python client warm: week %.0fx, year %.0fx (goal >= 10x)\n", pythonWeek.warm / helperWeek.warm,
         pythonYear.warm / helperYear.warm);
+    // EDS also lists the all-day events of the date (in UTC) that the range ends on.
+    for (auto [name, helper, python] : {std::tuple {"week", &helperWeek, &pythonWeek}, std::tuple {"year", &helperYear, &pythonYear}}) {
+        std::vector<Occurrence> onlyHelper, onlyPython;
+        std::set_difference(helper->occurrences.begin(), helper->occurrences.end(), python->occurrences.begin(),
+            python->occurrences.end(), std::back_inserter(onlyHelper));
+        std::set_difference(python->occurrences.begin(), python->occurrences.end(), helper->occurrences.begin(),
+            helper->occurrences.end(), std::back_inserter(onlyPython));
+        std::printf("%s: %zu occurrences only in the helper's answer, %zu only in the client's", name, onlyHelper.size(),
+            onlyPython.size());
+        for (size_t i = 0; i < std::min<size_t>(onlyPython.size(), 5); ++i)
+            std::printf("; %s %s", std::get<0>(onlyPython[i]).c_str(), std::get<1>(onlyPython[i]).c_str());
+        std::printf("\n");
+    }
     return 0;
 }

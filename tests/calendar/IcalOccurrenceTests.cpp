@@ -187,3 +187,45 @@ TEST_F(Occurrences, FollowWhatOtherProgramsWrite)
     for (const auto& test : cases)
         EXPECT_EQ(occurrences(test.body, test.from, test.to), test.expected) << test.pattern;
 }
+
+// A finite series is walked once and then read from its list: later ranges
+// over the same reading still get exactly what overlaps them, also for a
+// series with more occurrences than a list holds.
+TEST_F(Occurrences, LaterRangesOverOneReadingGetExactlyWhatOverlapsThem)
+{
+    const std::string body =
+        "BEGIN:VEVENT\r\nUID:a\r\nSUMMARY:A\r\nDTSTART;TZID=Europe/Berlin:20261005T090000\r\nDURATION:PT1H\r\n"
+        "RRULE:FREQ=WEEKLY;COUNT=10\r\nEXDATE;TZID=Europe/Berlin:20261019T090000\r\n"
+        "RDATE;VALUE=PERIOD:20261020T120000Z/20261020T150000Z\r\nEND:VEVENT\r\n"
+        "BEGIN:VEVENT\r\nUID:a\r\nSUMMARY:A moved\r\nRECURRENCE-ID;TZID=Europe/Berlin:20261102T090000\r\n"
+        "DTSTART:20261103T100000Z\r\nDURATION:PT1H\r\nEND:VEVENT\r\n"
+        "BEGIN:VEVENT\r\nUID:b\r\nSUMMARY:B\r\nDTSTART:20260101T060000Z\r\nDURATION:PT30M\r\n"
+        "RRULE:FREQ=HOURLY;COUNT=2500\r\nEND:VEVENT\r\n";
+    std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//fixture//EN\r\n" + body + "END:VCALENDAR\r\n";
+    Component root(icalparser_parse_string(text.c_str()));
+    ZoneResolver zones(root.get());
+    Items items = readItems(root.get(), zones);
+    auto list = [&](const std::string& from, const std::string& to) {
+        std::vector<Occurrence> result;
+        for (const auto& event : items.events) {
+            expandEvent(event, utcSeconds(from), utcSeconds(to), [&](Seconds start, Seconds end) {
+                result.push_back({event.title, utcText(start), utcText(end)});
+            });
+        }
+        return result;
+    };
+    EXPECT_EQ(list("2026-01-01T00:00:00Z", "2027-01-01T00:00:00Z").size(), 2500u + 10u);
+    EXPECT_EQ(list("2026-10-12T00:00:00Z", "2026-10-26T00:00:00Z"),
+        (std::vector<Occurrence> {{"A", "2026-10-12T07:00:00Z", "2026-10-12T08:00:00Z"},
+            {"A", "2026-10-20T12:00:00Z", "2026-10-20T15:00:00Z"}}));
+    EXPECT_EQ(list("2026-10-20T13:00:00Z", "2026-10-20T14:00:00Z"),
+        (std::vector<Occurrence> {{"A", "2026-10-20T12:00:00Z", "2026-10-20T15:00:00Z"}}));
+    EXPECT_EQ(list("2026-11-02T00:00:00Z", "2026-11-10T00:00:00Z"),
+        (std::vector<Occurrence> {{"A", "2026-11-09T08:00:00Z", "2026-11-09T09:00:00Z"},
+            {"A moved", "2026-11-03T10:00:00Z", "2026-11-03T11:00:00Z"}}));
+    EXPECT_EQ(list("2026-12-07T08:30:00Z", "2027-01-01T00:00:00Z"),
+        (std::vector<Occurrence> {{"A", "2026-12-07T08:00:00Z", "2026-12-07T09:00:00Z"}}));
+    auto lastDay = list("2026-04-15T00:00:00Z", "2026-04-16T00:00:00Z");
+    ASSERT_EQ(lastDay.size(), 10u);
+    EXPECT_EQ(lastDay.back(), (Occurrence {"B", "2026-04-15T09:00:00Z", "2026-04-15T09:30:00Z"}));
+}

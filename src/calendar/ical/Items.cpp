@@ -594,6 +594,37 @@ Items readItems(icalcomponent* root, ZoneResolver& zones, const OriginalText& or
     return parsed;
 }
 
+namespace {
+
+constexpr size_t mostListed = 2000;
+
+// Calls `occurrence` for each occurrence overlapping [from, to) until it
+// returns false.
+void walkOccurrences(const EventItem& event, Seconds from, Seconds to,
+    const std::function<bool(Seconds start, Seconds end)>& occurrence);
+
+// Fills the series' list once; a series without end or with too many
+// occurrences is walked at every listing instead.
+void listOccurrences(const EventItem& event)
+{
+    auto& listed = event.recurrence->listed;
+    listed.tried = true;
+    if (event.lastEnd == unbounded)
+        return;
+    bool tooMany = false;
+    walkOccurrences(event, event.start, event.lastEnd + 1, [&](Seconds start, Seconds end) {
+        if (listed.occurrences.size() == mostListed)
+            return !(tooMany = true);
+        listed.occurrences.emplace_back(start, end);
+        return true;
+    });
+    listed.complete = !tooMany;
+    if (tooMany)
+        listed.occurrences = {};
+}
+
+}
+
 void expandEvent(const EventItem& event, Seconds from, Seconds to,
     const std::function<void(Seconds start, Seconds end)>& occurrence)
 {
@@ -604,11 +635,32 @@ void expandEvent(const EventItem& event, Seconds from, Seconds to,
             occurrence(event.start, event.end);
         return;
     }
+    if (!event.recurrence->listed.tried)
+        listOccurrences(event);
+    if (event.recurrence->listed.complete) {
+        for (const auto& [start, end] : event.recurrence->listed.occurrences) {
+            if (overlaps(start, end, from, to))
+                occurrence(start, end);
+        }
+        return;
+    }
+    walkOccurrences(event, from, to, [&](Seconds start, Seconds end) {
+        occurrence(start, end);
+        return true;
+    });
+}
+
+namespace {
+
+void walkOccurrences(const EventItem& event, Seconds from, Seconds to,
+    const std::function<bool(Seconds start, Seconds end)>& occurrence)
+{
     const auto& recurrence = *event.recurrence;
     bool mayRepeat = recurrence.rules.size() > 1 || !recurrence.extraStarts.empty();
     std::set<Seconds> emitted;
+    bool stopped = false;
     auto emit = [&](Seconds raw, std::optional<Seconds> ownEnd) {
-        if (raw < recurrence.notBefore || raw >= recurrence.notFrom)
+        if (stopped || raw < recurrence.notBefore || raw >= recurrence.notFrom)
             return;
         if (std::find(recurrence.excluded.begin(), recurrence.excluded.end(), raw) != recurrence.excluded.end())
             return;
@@ -620,8 +672,8 @@ void expandEvent(const EventItem& event, Seconds from, Seconds to,
             return;
         Seconds start = raw + recurrence.shift;
         Seconds end = ownEnd ? *ownEnd + recurrence.shift : occurrenceEnd(event, start);
-        if (overlaps(start, end, from, to))
-            occurrence(start, end);
+        if (overlaps(start, end, from, to) && !occurrence(start, end))
+            stopped = true;
     };
     Seconds longest = event.allDay ? (recurrence.durationDays + 1) * oneDay : recurrence.duration;
     for (const auto& rule : recurrence.rules) {
@@ -629,7 +681,7 @@ void expandEvent(const EventItem& event, Seconds from, Seconds to,
             if (raw + recurrence.shift >= to)
                 return false;
             emit(raw, std::nullopt);
-            return true;
+            return !stopped;
         });
         // A rule libical cannot run still leaves the first occurrence.
         if (!ran)
@@ -639,6 +691,8 @@ void expandEvent(const EventItem& event, Seconds from, Seconds to,
         emit(firstRawStart(recurrence), std::nullopt);
     for (const auto& extra : recurrence.extraStarts)
         emit(extra.start, extra.end);
+}
+
 }
 
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvio::ical {
@@ -54,6 +55,16 @@ struct EventItem {
         Seconds notBefore = std::numeric_limits<Seconds>::min();
         Seconds notFrom = std::numeric_limits<Seconds>::max();
         Seconds shift = 0;
+
+        // Every occurrence of a finite series that has few enough, in the
+        // order they are expanded, kept after the first listing: walking a
+        // rule costs far more than reading a list.
+        struct Listed {
+            bool tried = false;
+            bool complete = false;
+            std::vector<std::pair<Seconds, Seconds>> occurrences;
+        };
+        Listed listed;
     };
     std::shared_ptr<Recurrence> recurrence;
 };

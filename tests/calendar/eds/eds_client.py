@@ -11,6 +11,7 @@ second opinion of the EDS tests and the benchmark's comparison.
 SOURCE is a source uid or "default".
 """
 import json
+import os
 import sys
 import time
 
@@ -98,18 +99,20 @@ def instances(begin, end, repeat=1):
     reg = registry()
     clients = [ECal.Client.connect_sync(source, ECal.ClientSourceType.EVENTS, WAIT, None)
                for source in reg.list_enabled(EDataServer.SOURCE_EXTENSION_CALENDAR)]
-    utc = ICalGLib.Timezone.get_utc_timezone()
+    # Dates and floating times in the zone the helper reads them in (TZ).
+    local = ICalGLib.Timezone.get_builtin_timezone(os.environ.get("TZ", "")) or ICalGLib.Timezone.get_utc_timezone()
+    for client in clients:
+        client.set_default_timezone(local)
     times = []
     for _ in range(repeat):
         found = []
         started = time.monotonic()
         for client in clients:
             def collect(component, start, stop, *unused):
-                zone = start.get_timezone() or utc
                 found.append({
                     "title": component.get_summary() or "",
-                    "start": start.as_timet_with_zone(zone),
-                    "end": stop.as_timet_with_zone(stop.get_timezone() or utc),
+                    "start": start.as_timet_with_zone(start.get_timezone() or local),
+                    "end": stop.as_timet_with_zone(stop.get_timezone() or local),
                 })
                 return True
             client.generate_instances_sync(int(begin), int(end), None, collect)
