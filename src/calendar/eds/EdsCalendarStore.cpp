@@ -8,7 +8,6 @@
 #include <libecal/libecal.h>
 #include <libedataserver/libedataserver.h>
 #include <libical/ical.h>
-#include <uuid/uuid.h>
 
 #include <sys/stat.h>
 
@@ -156,15 +155,6 @@ void addOwnZoneNames(icalcomponent* item, std::vector<std::string>& names)
             continue;
         names.emplace_back(name);
     }
-}
-
-std::string newUid()
-{
-    uuid_t uuid;
-    uuid_generate_random(uuid);
-    char text[37];
-    uuid_unparse_upper(uuid, text);
-    return text;
 }
 
 // The new item as EDS's client takes it.
@@ -783,7 +773,7 @@ Event EdsCalendarStore::saveEvent(const NewEvent& event)
     auto* source = state->sourceFor(EntityKind::events, event.calendarIdentifier);
     if (!source)
         throw StoreError("a agenda não existe mais");
-    std::string uid = newUid();
+    std::string uid = ical::newUid();
     auto item = ical::newEventComponent(event, uid, now());
     state->create(*source, item.get());
     ical::ZoneResolver zones(nullptr);
@@ -809,7 +799,7 @@ Reminder EdsCalendarStore::saveReminder(const NewReminder& reminder)
     auto* source = state->sourceFor(EntityKind::reminders, reminder.calendarIdentifier);
     if (!source)
         throw StoreError("a lista de lembretes não existe mais");
-    std::string uid = newUid();
+    std::string uid = ical::newUid();
     auto item = ical::newTodoComponent(reminder, uid, now());
     state->create(*source, item.get());
     ical::ZoneResolver zones(nullptr);

@@ -2,6 +2,8 @@
 
 #include "calendar/LocalTime.h"
 
+#include <uuid/uuid.h>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -103,6 +105,15 @@ std::string serialise(icalcomponent* calendar)
     std::string result(text);
     std::free(text);
     return result;
+}
+
+std::string newUid()
+{
+    uuid_t uuid;
+    uuid_generate_random(uuid);
+    char text[37];
+    uuid_unparse_upper(uuid, text);
+    return text;
 }
 
 Component newEventComponent(const NewEvent& event, const std::string& uid, Instant now)

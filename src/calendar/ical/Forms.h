@@ -14,6 +14,9 @@ struct ComponentDeleter {
 };
 using Component = std::unique_ptr<icalcomponent, ComponentDeleter>;
 
+// A new item's UID: a random UUID, upper case.
+std::string newUid();
+
 // The written forms of new items, the same for every store. Timed instants
 // are written in UTC, all-day days as VALUE=DATE (end exclusive), due dates
 // as floating local times.

@@ -2,7 +2,6 @@
 
 #include "calendar/ical/Forms.h"
 
-#include <uuid/uuid.h>
 
 #include <cctype>
 #include <chrono>
@@ -15,15 +14,6 @@
 #include <vector>
 
 namespace tarvio::vdir {
-
-std::string newUid()
-{
-    uuid_t uuid;
-    uuid_generate_random(uuid);
-    char text[37];
-    uuid_unparse_upper(uuid, text);
-    return text;
-}
 
 std::string eventText(const NewEvent& event, const std::string& uid, Instant now)
 {

@@ -18,7 +18,4 @@ std::string reminderText(const NewReminder& reminder, const std::string& uid, In
 // programs' properties and forms survive. None when there is no such VTODO.
 std::optional<std::string> completedText(const std::string& original, size_t component, Instant now);
 
-// A fresh upper-case random UUID.
-std::string newUid();
-
 }

@@ -1,6 +1,7 @@
 #include "calendar/vdir/VdirCalendarStore.h"
 
 #include "calendar/vdir/AtomicFile.h"
+#include "calendar/ical/Forms.h"
 #include "calendar/vdir/IcsWriter.h"
 #include "channel/Utf8.h"
 
@@ -427,7 +428,7 @@ Event VdirCalendarStore::saveEvent(const NewEvent& event)
     auto collection = collectionFor(EntityKind::events, event.calendarIdentifier);
     if (!collection)
         throw StoreError("a agenda não existe mais");
-    std::string uid = vdir::newUid();
+    std::string uid = ical::newUid();
     std::string text = vdir::eventText(event, uid, now());
     refuseOversized(text);
     vdir::writeFileAtomically(collection->path, uid + ".ics", text);
@@ -448,7 +449,7 @@ Reminder VdirCalendarStore::saveReminder(const NewReminder& reminder)
     auto collection = collectionFor(EntityKind::reminders, reminder.calendarIdentifier);
     if (!collection)
         throw StoreError("a lista de lembretes não existe mais");
-    std::string uid = vdir::newUid();
+    std::string uid = ical::newUid();
     std::string text = vdir::reminderText(reminder, uid, now());
     refuseOversized(text);
     vdir::writeFileAtomically(collection->path, uid + ".ics", text);
