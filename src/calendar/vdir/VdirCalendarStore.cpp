@@ -1,7 +1,7 @@
 #include "calendar/vdir/VdirCalendarStore.h"
 
-#include "calendar/vdir/AtomicFile.h"
 #include "calendar/ical/Forms.h"
+#include "calendar/vdir/AtomicFile.h"
 #include "calendar/vdir/IcsWriter.h"
 #include "channel/Utf8.h"
 
