@@ -1,0 +1,470 @@
+// Our Whisper engine's numbers beside whisper.cpp's, on the same generated
+// model files (the tiny and base shapes, random weights, stored as f16 and
+// as f32) and the same espeak-ng clips (Portuguese and English):
+//
+//   whisper_oracle <whisper.cpp build folder>
+//
+// whisper.cpp is loaded at run time (its libwhisper.so, through a few
+// functions of its C interface), so nothing of it is needed to build this.
+// It shows neither its log-mel nor its encoder output, so:
+//
+// - log-mel: ours against a direct computation in double precision written
+//   here from the definition (a plain DFT, no FFT library), within 1e-4;
+//   and through whisper.cpp: its logits after its own front end against
+//   its logits after it is handed our log-mel.
+// - encoder and decoder: both given our log-mel, the decoder's logits under
+//   teacher forcing, every token of a fixed sequence, within 1e-3 of the
+//   row's largest logit. A second file of each model has its encoder's
+//   final norm weight set to zero, so the encoder output is that norm's
+//   bias in both engines: the decoder alone. The encoder's output is only
+//   seen through the decoder's cross-attention.
+//
+// Prints a line per check; exit status 1 when a check fails.
+
+#include "speech/whisper/GeneratedModel.h"
+#include "speech/whisper/WhisperModel.h"
+
+#include "TestClips.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+#include <iostream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace tarvio;
+namespace fs = std::filesystem;
+
+constexpr double melLimit = 1e-4;
+constexpr double logitLimit = 1e-3;
+constexpr int threads = 2;
+
+// The part of whisper.cpp's C interface this uses, declared from its
+// documented signatures.
+struct WhisperCpp {
+    using Context = void;
+    using LogCallback = void (*)(int level, const char* text, void* data);
+    // Its context parameters, field by field as its C interface lays them out.
+    struct ContextParameters {
+        bool useGpu;
+        bool flashAttention;
+        int gpuDevice;
+        bool tokenTimestamps;
+        int alignmentHeadsPreset;
+        int alignmentTopLayers;
+        struct {
+            size_t count;
+            const void* heads;
+        } alignmentHeads;
+        size_t alignmentMemory;
+    };
+
+    ContextParameters* (*defaultParameters)() = nullptr;
+    void (*freeParameters)(ContextParameters*) = nullptr;
+    Context* (*initFromFile)(const char* path, ContextParameters parameters) = nullptr;
+    void (*release)(Context*) = nullptr;
+    int (*pcmToMel)(Context*, const float* samples, int count, int threads) = nullptr;
+    int (*setMel)(Context*, const float* data, int frames, int bands) = nullptr;
+    int (*encode)(Context*, int offset, int threads) = nullptr;
+    int (*decode)(Context*, const int32_t* tokens, int count, int past, int threads) = nullptr;
+    float* (*logits)(Context*) = nullptr;
+    int (*vocabularySize)(Context*) = nullptr;
+    void (*setLog)(LogCallback, void*) = nullptr;
+
+    std::string error;
+
+    explicit WhisperCpp(const fs::path& folder)
+    {
+        void* library = nullptr;
+        for (const char* place : {"bin", "src", "lib", ""}) {
+            fs::path candidate = folder / place / "libwhisper.so";
+            if (fs::exists(candidate) && (library = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)))
+                break;
+            if (fs::exists(candidate))
+                error = dlerror();
+        }
+        if (!library) {
+            if (error.empty())
+                error = "no libwhisper.so in " + folder.string();
+            return;
+        }
+        auto look = [&](auto& function, const char* name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+            if (!function)
+                error += std::string(error.empty() ? "" : ", ") + "missing " + name;
+        };
+        look(defaultParameters, "whisper_context_default_params_by_ref");
+        look(freeParameters, "whisper_free_context_params");
+        look(initFromFile, "whisper_init_from_file_with_params");
+        look(release, "whisper_free");
+        look(pcmToMel, "whisper_pcm_to_mel");
+        look(setMel, "whisper_set_mel");
+        look(encode, "whisper_encode");
+        look(decode, "whisper_decode");
+        look(logits, "whisper_get_logits");
+        look(vocabularySize, "whisper_n_vocab");
+        look(setLog, "whisper_log_set");
+        if (setLog)
+            setLog([](int, const char*, void*) {}, nullptr);
+    }
+
+    Context* open(const fs::path& file, bool flashAttention) const
+    {
+        ContextParameters* defaults = defaultParameters();
+        ContextParameters parameters = *defaults;
+        freeParameters(defaults);
+        parameters.useGpu = false;
+        parameters.flashAttention = flashAttention;
+        return initFromFile(file.c_str(), parameters);
+    }
+};
+
+struct Sentence {
+    std::string name;
+    std::string language;
+    std::string voice;
+    std::string text;
+};
+
+const std::vector<Sentence> sentences = {
+    {"pt", "pt", "pt-br", "abre a minha agenda de amanhã às nove horas"},
+    {"en", "en", "en-us", "open my calendar for tomorrow morning"},
+};
+
+int runQuietly(std::vector<std::string> command)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        std::vector<char*> arguments;
+        for (auto& argument : command)
+            arguments.push_back(argument.data());
+        arguments.push_back(nullptr);
+        freopen("/dev/null", "w", stdout);
+        freopen("/dev/null", "w", stderr);
+        execv(arguments[0], arguments.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<float> speak(const Sentence& sentence, const fs::path& scratch)
+{
+    fs::path raw = scratch / (sentence.name + "-raw.wav");
+    fs::path clip = scratch / (sentence.name + ".wav");
+    runQuietly({"/usr/bin/espeak-ng", "-v", sentence.voice, "-w", raw.string(), sentence.text});
+    runQuietly({"/usr/bin/sox", raw.string(), "-r", "16000", "-c", "1", "-b", "16", clip.string()});
+    std::vector<float> samples;
+    for (int16_t sample : bench::clipSamples(clip.string()))
+        samples.push_back(static_cast<float>(sample) / 32768.0f);
+    return samples;
+}
+
+// The log-mel from its definition, in double precision: the audio with 200
+// samples reflected before it and 30 s of silence plus 200 zeros after,
+// frames of 400 under a periodic Hann window every 160 samples, the power
+// of a direct DFT through the filters, log10 floored at 1e-10, then
+// clamped to 8 below the maximum and mapped by (x + 4) / 4.
+whisper::LogMel referenceLogMel(const std::vector<float>& samples, const std::vector<float>& filters, int bands)
+{
+    const int64_t count = static_cast<int64_t>(samples.size());
+    const int size = 400;
+    const int hop = 160;
+    const int bins = size / 2 + 1;
+    auto padded = [&](int64_t position) -> double {
+        int64_t index = position - size / 2;
+        if (index < 0)
+            index = -index;
+        return index < count ? samples[static_cast<size_t>(index)] : 0.0;
+    };
+    std::vector<double> cosines(size);
+    std::vector<double> sines(size);
+    std::vector<double> window(size);
+    for (int i = 0; i < size; ++i) {
+        cosines[i] = std::cos(2.0 * M_PI * i / size);
+        sines[i] = std::sin(2.0 * M_PI * i / size);
+        window[i] = 0.5 - 0.5 * cosines[i];
+    }
+    whisper::LogMel mel;
+    mel.bands = bands;
+    mel.frames = static_cast<int>((count + 16000 * 30) / hop);
+    std::vector<double> logs(static_cast<size_t>(mel.frames) * bands);
+    std::vector<double> frame(size);
+    std::vector<double> power(bins);
+    for (int f = 0; f < mel.frames; ++f) {
+        for (int j = 0; j < size; ++j)
+            frame[j] = window[j] * padded(static_cast<int64_t>(f) * hop + j);
+        for (int k = 0; k < bins; ++k) {
+            double real = 0.0;
+            double imaginary = 0.0;
+            for (int j = 0; j < size; ++j) {
+                int turn = (j * k) % size;
+                real += frame[j] * cosines[turn];
+                imaginary -= frame[j] * sines[turn];
+            }
+            power[k] = real * real + imaginary * imaginary;
+        }
+        for (int b = 0; b < bands; ++b) {
+            double sum = 0.0;
+            for (int k = 0; k < bins; ++k)
+                sum += power[k] * filters[static_cast<size_t>(b) * bins + k];
+            logs[static_cast<size_t>(f) * bands + b] = std::log10(std::max(sum, 1e-10));
+        }
+        // Past the audio every frame is silence.
+        if (static_cast<int64_t>(f) * hop > count + size) {
+            for (int rest = f + 1; rest < mel.frames; ++rest)
+                std::copy_n(logs.begin() + static_cast<ptrdiff_t>(f) * bands, bands,
+                    logs.begin() + static_cast<ptrdiff_t>(rest) * bands);
+            break;
+        }
+    }
+    double floor = *std::max_element(logs.begin(), logs.end()) - 8.0;
+    mel.values.resize(logs.size());
+    for (size_t i = 0; i < logs.size(); ++i)
+        mel.values[i] = static_cast<float>((std::max(logs[i], floor) + 4.0) / 4.0);
+    return mel;
+}
+
+float roundedToHalf(float value) { return whisper::halfToFloat(whisper::floatToHalf(value)); }
+
+whisper::LogMel roundedToHalf(whisper::LogMel mel)
+{
+    for (auto& value : mel.values)
+        value = roundedToHalf(value);
+    return mel;
+}
+
+// Logits row by row, tokens x vocabulary.
+using Logits = std::vector<std::vector<float>>;
+
+Logits ourLogits(const whisper::WhisperModel& model, const whisper::LogMel& mel, const std::vector<int>& tokens)
+{
+    auto cross = model.crossAttention(model.encode(mel, 0));
+    auto cache = model.emptyCache();
+    whisper::Matrix all = model.decode(tokens, cache, cross, false);
+    Logits rows;
+    for (int row = 0; row < all.rows; ++row)
+        rows.emplace_back(all.row(row), all.row(row) + all.columns);
+    return rows;
+}
+
+// whisper.cpp's logits after encoding its current mel, one token per call.
+Logits theirLogits(const WhisperCpp& cpp, void* context, const std::vector<int>& tokens)
+{
+    if (cpp.encode(context, 0, threads) != 0)
+        throw std::runtime_error("whisper_encode failed");
+    int vocabulary = cpp.vocabularySize(context);
+    Logits rows;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        int32_t token = tokens[i];
+        if (cpp.decode(context, &token, 1, static_cast<int>(i), threads) != 0)
+            throw std::runtime_error("whisper_decode failed");
+        const float* logits = cpp.logits(context);
+        rows.emplace_back(logits, logits + vocabulary);
+    }
+    return rows;
+}
+
+void setMel(const WhisperCpp& cpp, void* context, const whisper::LogMel& mel)
+{
+    // whisper.cpp keeps the mel band-major.
+    std::vector<float> bandMajor(mel.values.size());
+    for (int f = 0; f < mel.frames; ++f)
+        for (int b = 0; b < mel.bands; ++b)
+            bandMajor[static_cast<size_t>(b) * mel.frames + f] = mel.values[static_cast<size_t>(f) * mel.bands + b];
+    if (cpp.setMel(context, bandMajor.data(), mel.frames, mel.bands) != 0)
+        throw std::runtime_error("whisper_set_mel failed");
+}
+
+struct Difference {
+    double absolute = 0;
+    // Largest difference in a row over that row's largest magnitude.
+    double relative = 0;
+    bool sameShape = true;
+};
+
+Difference compare(const Logits& ours, const Logits& theirs)
+{
+    Difference difference;
+    if (ours.size() != theirs.size())
+        difference.sameShape = false;
+    for (size_t row = 0; row < std::min(ours.size(), theirs.size()); ++row) {
+        if (ours[row].size() != theirs[row].size()) {
+            difference.sameShape = false;
+            continue;
+        }
+        double largest = 0;
+        double worst = 0;
+        for (size_t i = 0; i < ours[row].size(); ++i) {
+            largest = std::max(largest, std::fabs(static_cast<double>(theirs[row][i])));
+            double gap = std::fabs(static_cast<double>(ours[row][i]) - theirs[row][i]);
+            // NaN fails every comparison: count it as infinitely far.
+            worst = std::max(worst, std::isnan(gap) ? INFINITY : gap);
+        }
+        difference.absolute = std::max(difference.absolute, worst);
+        difference.relative = std::max(difference.relative, largest > 0 ? worst / largest : worst);
+    }
+    return difference;
+}
+
+int failures = 0;
+
+// `limit` bounds the relative figure; a negative one only informs.
+void report(const std::string& model, const std::string& clip, const std::string& check, const Difference& difference,
+    double limit)
+{
+    const char* verdict = "info";
+    if (limit >= 0) {
+        bool pass = difference.sameShape && difference.relative <= limit;
+        failures += pass ? 0 : 1;
+        verdict = pass ? "pass" : "FAIL";
+    }
+    char bound[32] = "-";
+    if (limit >= 0)
+        std::snprintf(bound, sizeof bound, "%.0e rel", limit);
+    std::printf("%-15s %-4s %-44s %10.3e %10.3e %9s  %s%s\n", model.c_str(), clip.c_str(), check.c_str(),
+        difference.absolute, difference.relative, bound, verdict, difference.sameShape ? "" : " (shapes differ)");
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (argc != 2 && argc != 3) {
+        std::cerr << "usage: whisper_oracle <whisper.cpp build folder> [part of a model's name]\n";
+        return 2;
+    }
+    std::string filter = argc == 3 ? argv[2] : "";
+    WhisperCpp cpp(argv[1]);
+    if (!cpp.error.empty()) {
+        std::cerr << "whisper.cpp: " << cpp.error << "\n";
+        return 2;
+    }
+    fs::path scratch = fs::temp_directory_path() / ("whisper-oracle-" + std::to_string(getpid()));
+    fs::create_directories(scratch);
+
+    std::vector<std::vector<float>> clips;
+    for (const auto& sentence : sentences) {
+        clips.push_back(speak(sentence, scratch));
+        if (clips.back().empty()) {
+            std::cerr << "espeak-ng and sox gave no clip for " << sentence.name << "\n";
+            return 2;
+        }
+    }
+
+    struct ModelCase {
+        std::string name;
+        testing::ModelRecipe recipe;
+    };
+    std::vector<ModelCase> models;
+    for (auto [shapeName, shape] : {std::pair{"tiny", testing::tinyShape()}, std::pair{"base", testing::baseShape()}}) {
+        for (auto [kindName, kind] :
+            {std::pair{"f16", whisper::TensorKind::f16}, std::pair{"f32", whisper::TensorKind::f32}}) {
+            testing::ModelRecipe recipe;
+            recipe.shape = shape;
+            recipe.kind = kind;
+            recipe.scale = 0.05f;
+            std::string name = std::string(shapeName) + "-" + kindName;
+            models.push_back({name, recipe});
+            recipe.adjust = [](testing::GeneratedTensor& tensor) {
+                if (tensor.name == "encoder.ln_post.weight")
+                    std::fill(tensor.values.begin(), tensor.values.end(), 0.0f);
+            };
+            models.push_back({name + "-pinned", recipe});
+        }
+    }
+
+    std::printf("%-15s %-4s %-44s %10s %10s %9s  %s\n", "model", "clip", "check", "max abs", "max rel", "limit",
+        "result");
+    std::vector<whisper::LogMel> mels;
+    {
+        // The filters are the same in every generated file.
+        fs::path file = scratch / "filters.bin";
+        testing::ModelRecipe small;
+        testing::writeModel(file, small);
+        auto header = whisper::GgmlFile::open(file);
+        for (size_t c = 0; c < clips.size(); ++c) {
+            mels.push_back(whisper::logMelSpectrogram(clips[c], header.melFilters, header.filterBands, threads));
+            whisper::LogMel reference = referenceLogMel(clips[c], header.melFilters, header.filterBands);
+            Logits ours{mels.back().values};
+            Logits theirs{reference.values};
+            Difference difference = compare(ours, theirs);
+            // The mel's limit is absolute; its values lie in [-1.5, 3].
+            difference.relative = difference.absolute;
+            if (mels.back().frames != reference.frames)
+                difference.sameShape = false;
+            std::printf("%-15s %-4s %-44s %10.3e %10s %9s  %s\n", "any", sentences[c].name.c_str(),
+                "log-mel vs double-precision definition", difference.absolute, "-", "1e-04 abs",
+                difference.sameShape && difference.absolute <= melLimit ? "pass" : "FAIL");
+            failures += difference.sameShape && difference.absolute <= melLimit ? 0 : 1;
+        }
+        fs::remove(file);
+    }
+
+    for (const auto& model : models) {
+        if (!filter.empty() && model.name.find(filter) == std::string::npos)
+            continue;
+        fs::path file = scratch / (model.name + ".bin");
+        testing::writeModel(file, model.recipe);
+        auto ours = whisper::WhisperModel::load(whisper::GgmlFile::open(file));
+        // Exact attention, and whisper.cpp's default of flash attention.
+        void* context = cpp.open(file, false);
+        void* flash = cpp.open(file, true);
+        if (!context || !flash) {
+            std::printf("%-15s whisper.cpp did not load the file: FAIL\n", model.name.c_str());
+            ++failures;
+            continue;
+        }
+        const auto& vocabulary = ours->vocabulary();
+        bool pinned = model.name.ends_with("-pinned");
+        for (size_t c = 0; c < clips.size(); ++c) {
+            const Sentence& sentence = sentences[c];
+            std::vector<int> tokens = {vocabulary.startOfTranscript, *vocabulary.languageToken(sentence.language),
+                vocabulary.transcribe, vocabulary.noTimestamps};
+            for (int token : vocabulary.tokenize(" " + sentence.text))
+                if (tokens.size() < 32)
+                    tokens.push_back(token);
+            const std::string& clip = sentence.name;
+
+            auto start = std::chrono::steady_clock::now();
+            Logits mine = ourLogits(*ours, mels[c], tokens);
+            setMel(cpp, context, mels[c]);
+            Logits theirsOnOurMel = theirLogits(cpp, context, tokens);
+            report(model.name, clip, pinned ? "logits, encoder pinned: decoder alone" : "logits, same mel: encoder+decoder",
+                compare(mine, theirsOnOurMel), logitLimit);
+            setMel(cpp, flash, mels[c]);
+            report(model.name, clip, "  the same, whisper.cpp's flash attention", compare(mine, theirLogits(cpp, flash,
+                tokens)), -1);
+            if (!pinned) {
+                if (cpp.pcmToMel(context, clips[c].data(), static_cast<int>(clips[c].size()), threads) != 0)
+                    throw std::runtime_error("whisper_pcm_to_mel failed");
+                report(model.name, clip, "whisper.cpp logits, its mel vs ours", compare(theirLogits(cpp, context,
+                    tokens), theirsOnOurMel), logitLimit);
+                // What whisper.cpp makes of a mel rounded to f16, and what
+                // that rounding does to ours: the scale of its f16 steps.
+                setMel(cpp, context, roundedToHalf(mels[c]));
+                report(model.name, clip, "whisper.cpp logits, our mel vs it in f16", compare(theirLogits(cpp,
+                    context, tokens), theirsOnOurMel), -1);
+                report(model.name, clip, "our logits, our mel vs it in f16",
+                    compare(ourLogits(*ours, roundedToHalf(mels[c]), tokens), mine), -1);
+            }
+            std::fprintf(stderr, "%s %s: %.1f s\n", model.name.c_str(), clip.c_str(),
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+        cpp.release(context);
+        cpp.release(flash);
+        fs::remove(file);
+    }
+    fs::remove_all(scratch);
+    std::printf("%s\n", failures == 0 ? "all checks pass" : (std::to_string(failures) + " checks fail").c_str());
+    return failures == 0 ? 0 : 1;
+}
