@@ -27,6 +27,7 @@
 #include "TestClips.h"
 
 #include <algorithm>
+#include <cblas.h>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -233,6 +234,7 @@ whisper::LogMel referenceLogMel(const std::vector<float>& samples, const std::ve
     return mel;
 }
 
+
 float roundedToHalf(float value) { return whisper::halfToFloat(whisper::floatToHalf(value)); }
 
 whisper::LogMel roundedToHalf(whisper::LogMel mel)
@@ -242,24 +244,283 @@ whisper::LogMel roundedToHalf(whisper::LogMel mel)
     return mel;
 }
 
-// Logits row by row, tokens x vocabulary.
+// Rows of floats: logits (tokens x vocabulary), encoder output (positions
+// x states), a mel (frames x bands).
 using Logits = std::vector<std::vector<float>>;
 
-Logits ourLogits(const whisper::WhisperModel& model, const whisper::LogMel& mel, const std::vector<int>& tokens)
+// The network from its definition, in double precision and without a
+// key/value cache, apart from our engine's code: the third opinion that
+// shows which of two engines strays, and the only way to see an encoder's
+// output, which whisper.cpp keeps to itself.
+class Reference {
+public:
+    struct Dense {
+        int rows = 0;
+        int columns = 0;
+        std::vector<double> values;
+
+        Dense() = default;
+        Dense(int rows, int columns) : rows(rows), columns(columns), values(static_cast<size_t>(rows) * columns) {}
+        double* row(int index) { return values.data() + static_cast<size_t>(index) * columns; }
+        const double* row(int index) const { return values.data() + static_cast<size_t>(index) * columns; }
+        Logits asRows() const
+        {
+            Logits rows;
+            for (int r = 0; r < this->rows; ++r)
+                rows.emplace_back(row(r), row(r) + columns);
+            return rows;
+        }
+    };
+
+    enum class Rounding {
+        // Double precision throughout.
+        none,
+        // Rounded to f16 where whisper.cpp's exact-attention path on the
+        // processor rounds, as read from its graph: the mel and the
+        // convolutions' weights and inputs, every input of a product with
+        // f16 weights, the keys and values it keeps, the queries and
+        // attention weights multiplied with them, and GELU through a table
+        // of f16 values.
+        likeWhisperCpp,
+    };
+
+    // `erf`: the exact GELU of the published network instead of the tanh
+    // approximation both engines use.
+    Reference(const whisper::GgmlFile& file, bool erf, Rounding rounding = Rounding::none)
+        : file(file), erf(erf), rounded(rounding == Rounding::likeWhisperCpp)
+    {
+    }
+
+    Dense encode(const whisper::LogMel& mel, int firstFrame) const
+    {
+        const auto& h = file.hyper;
+        Dense window(2 * h.audioContext, mel.bands);
+        for (int t = 0; t < window.rows; ++t)
+            for (int b = 0; b < mel.bands; ++b)
+                window.row(t)[b] = mel.frame(firstFrame + t)[b];
+        Dense x = linear(unfold(window, 1), "encoder.conv1", true, true);
+        gelu(x);
+        x = linear(unfold(x, 2), "encoder.conv2", true, true);
+        gelu(x);
+        add(x, weights("encoder.positional_embedding", h.audioState));
+        for (int layer = 0; layer < h.audioLayers; ++layer) {
+            std::string prefix = "encoder.blocks." + std::to_string(layer);
+            Dense normed = norm(x, prefix + ".attn_ln");
+            add(x, attention(normed, normed, prefix + ".attn", h.audioHeads, Kind::encoder));
+            add(x, mlp(x, prefix));
+        }
+        return norm(x, "encoder.ln_post");
+    }
+
+    // The logits of every token, all fed at once.
+    Dense logits(const Dense& encoded, const std::vector<int>& tokens) const
+    {
+        const auto& h = file.hyper;
+        Dense embedding = weights("decoder.token_embedding.weight", h.textState);
+        Dense position = weights("decoder.positional_embedding", h.textState);
+        Dense x(static_cast<int>(tokens.size()), h.textState);
+        for (int i = 0; i < x.rows; ++i)
+            for (int c = 0; c < x.columns; ++c)
+                x.row(i)[c] = embedding.row(tokens[static_cast<size_t>(i)])[c] + position.row(i)[c];
+        for (int layer = 0; layer < h.textLayers; ++layer) {
+            std::string prefix = "decoder.blocks." + std::to_string(layer);
+            Dense normed = norm(x, prefix + ".attn_ln");
+            add(x, attention(normed, normed, prefix + ".attn", h.textHeads, Kind::decoder));
+            add(x, attention(norm(x, prefix + ".cross_attn_ln"), encoded, prefix + ".cross_attn", h.textHeads, Kind::cross));
+            add(x, mlp(x, prefix));
+        }
+        Dense normed = norm(x, "decoder.ln");
+        if (halfWeights("decoder.token_embedding.weight"))
+            toHalf(normed);
+        Dense result(normed.rows, embedding.rows);
+        cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, normed.rows, embedding.rows, normed.columns, 1.0,
+            normed.values.data(), normed.columns, embedding.values.data(), embedding.columns, 0.0,
+            result.values.data(), result.columns);
+        return result;
+    }
+
+private:
+    const whisper::GgmlFile& file;
+    bool erf;
+    bool rounded;
+
+    enum class Kind { encoder, decoder, cross };
+
+    static double half(double value) { return roundedToHalf(static_cast<float>(value)); }
+    void toHalf(Dense& x) const
+    {
+        for (double& value : x.values)
+            value = half(value);
+    }
+    bool halfWeights(const std::string& name) const
+    {
+        return rounded && file.tensors.at(name).kind == whisper::TensorKind::f16;
+    }
+
+    Dense weights(const std::string& name, int columns) const
+    {
+        std::vector<float> stored = file.readTensor(name);
+        Dense result(static_cast<int>(stored.size() / static_cast<size_t>(columns)), columns);
+        std::copy(stored.begin(), stored.end(), result.values.begin());
+        return result;
+    }
+
+    // x W^T + b, W stored outputs x inputs. `convolution`: whisper.cpp
+    // rounds both sides to f16 whatever the weights' kind.
+    Dense linear(Dense x, const std::string& prefix, bool bias = true, bool convolution = false) const
+    {
+        Dense weight = weights(prefix + ".weight", x.columns);
+        if (halfWeights(prefix + ".weight") || (rounded && convolution))
+            toHalf(x);
+        if (rounded && convolution)
+            toHalf(weight);
+        Dense y(x.rows, weight.rows);
+        cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, x.rows, weight.rows, x.columns, 1.0, x.values.data(),
+            x.columns, weight.values.data(), weight.columns, 0.0, y.values.data(), y.columns);
+        if (bias) {
+            std::vector<float> b = file.readTensor(prefix + ".bias");
+            for (int r = 0; r < y.rows; ++r)
+                for (int c = 0; c < y.columns; ++c)
+                    y.row(r)[c] += b[static_cast<size_t>(c)];
+        }
+        return y;
+    }
+
+    Dense norm(const Dense& x, const std::string& prefix) const
+    {
+        std::vector<float> weight = file.readTensor(prefix + ".weight");
+        std::vector<float> bias = file.readTensor(prefix + ".bias");
+        Dense y(x.rows, x.columns);
+        for (int r = 0; r < x.rows; ++r) {
+            double mean = 0;
+            for (int c = 0; c < x.columns; ++c)
+                mean += x.row(r)[c];
+            mean /= x.columns;
+            double variance = 0;
+            for (int c = 0; c < x.columns; ++c)
+                variance += (x.row(r)[c] - mean) * (x.row(r)[c] - mean);
+            variance /= x.columns;
+            for (int c = 0; c < x.columns; ++c)
+                y.row(r)[c] = (x.row(r)[c] - mean) / std::sqrt(variance + 1e-5) * weight[static_cast<size_t>(c)] +
+                    bias[static_cast<size_t>(c)];
+        }
+        return y;
+    }
+
+    void gelu(Dense& x) const
+    {
+        for (double& v : x.values) {
+            if (rounded) {
+                float f = roundedToHalf(static_cast<float>(v));
+                v = v <= -10 ? 0.0 : v >= 10 ? v
+                    : half(0.5f * f * (1.0f + std::tanh(0.7978845608f * f * (1.0f + 0.044715f * f * f))));
+            } else {
+                v = erf ? 0.5 * v * (1.0 + std::erf(v / std::sqrt(2.0)))
+                        : 0.5 * v * (1.0 + std::tanh(std::sqrt(2.0 / M_PI) * (v + 0.044715 * v * v * v)));
+            }
+        }
+    }
+
+    static void add(Dense& x, const Dense& addend)
+    {
+        for (size_t i = 0; i < x.values.size(); ++i)
+            x.values[i] += addend.values[i];
+    }
+
+    // Kernel 3, padding 1: columns i*3+k hold channel i at t*stride+k-1.
+    static Dense unfold(const Dense& input, int stride)
+    {
+        Dense columns(input.rows / stride, input.columns * 3);
+        for (int t = 0; t < columns.rows; ++t)
+            for (int k = 0; k < 3; ++k) {
+                int source = t * stride + k - 1;
+                for (int i = 0; i < input.columns; ++i)
+                    columns.row(t)[i * 3 + k] = source >= 0 && source < input.rows ? input.row(source)[i] : 0.0;
+            }
+        return columns;
+    }
+
+    Dense mlp(const Dense& x, const std::string& prefix) const
+    {
+        Dense hidden = linear(norm(x, prefix + ".mlp_ln"), prefix + ".mlp.0");
+        gelu(hidden);
+        return linear(hidden, prefix + ".mlp.2");
+    }
+
+    // Multi-head attention of `from` over `over`, then the output layer.
+    Dense attention(const Dense& from, const Dense& over, const std::string& prefix, int heads, Kind kind) const
+    {
+        const bool causal = kind == Kind::decoder;
+        Dense q = linear(from, prefix + ".query");
+        Dense k = linear(over, prefix + ".key", false);
+        Dense v = linear(over, prefix + ".value");
+        const int size = q.columns / heads;
+        double scale = 1.0 / std::sqrt(size);
+        if (rounded) {
+            // The decoder scales keys (and its own queries) by size^-1/4
+            // before keeping them in f16.
+            double quarter = std::pow(static_cast<double>(size), -0.25);
+            for (double& value : k.values)
+                value = half(kind == Kind::encoder ? value : value * quarter);
+            for (double& value : q.values)
+                value = half(kind == Kind::decoder ? value * quarter : value);
+            toHalf(v);
+            scale = kind == Kind::encoder ? scale : kind == Kind::cross ? quarter : 1.0;
+        }
+        Dense mixed(q.rows, q.columns);
+        Dense scores(q.rows, k.rows);
+        for (int head = 0; head < heads; ++head) {
+            cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, q.rows, k.rows, size, scale,
+                q.values.data() + head * size, q.columns, k.values.data() + head * size, k.columns, 0.0,
+                scores.values.data(), scores.columns);
+            for (int r = 0; r < scores.rows; ++r) {
+                double* line = scores.row(r);
+                int visible = causal ? r + 1 : scores.columns;
+                double largest = *std::max_element(line, line + visible);
+                double sum = 0;
+                for (int c = 0; c < scores.columns; ++c) {
+                    line[c] = c < visible ? std::exp(line[c] - largest) : 0.0;
+                    sum += line[c];
+                }
+                for (int c = 0; c < scores.columns; ++c)
+                    line[c] = rounded ? half(line[c] / sum) : line[c] / sum;
+            }
+            cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, scores.rows, size, scores.columns, 1.0,
+                scores.values.data(), scores.columns, v.values.data() + head * size, v.columns, 0.0,
+                mixed.values.data() + head * size, mixed.columns);
+        }
+        return linear(mixed, prefix + ".out");
+    }
+};
+
+
+Logits rowsOf(const whisper::Matrix& matrix)
 {
-    auto cross = model.crossAttention(model.encode(mel, 0));
-    auto cache = model.emptyCache();
-    whisper::Matrix all = model.decode(tokens, cache, cross, false);
     Logits rows;
-    for (int row = 0; row < all.rows; ++row)
-        rows.emplace_back(all.row(row), all.row(row) + all.columns);
+    for (int row = 0; row < matrix.rows; ++row)
+        rows.emplace_back(matrix.row(row), matrix.row(row) + matrix.columns);
     return rows;
 }
 
-// whisper.cpp's logits after encoding its current mel, one token per call.
-Logits theirLogits(const WhisperCpp& cpp, void* context, const std::vector<int>& tokens)
+struct Outputs {
+    Logits encoded;
+    Logits logits;
+};
+
+Outputs ourOutputs(const whisper::WhisperModel& model, const whisper::LogMel& mel, int firstFrame,
+    const std::vector<int>& tokens)
 {
-    if (cpp.encode(context, 0, threads) != 0)
+    whisper::Matrix encoded = model.encode(mel, firstFrame);
+    auto cross = model.crossAttention(encoded);
+    auto cache = model.emptyCache();
+    return {rowsOf(encoded), rowsOf(model.decode(tokens, cache, cross, false))};
+}
+
+// whisper.cpp's logits after encoding its current mel from `firstFrame`,
+// one token per call.
+Logits theirLogits(const WhisperCpp& cpp, void* context, const std::vector<int>& tokens, int firstFrame = 0)
+{
+    if (cpp.encode(context, firstFrame, threads) != 0)
         throw std::runtime_error("whisper_encode failed");
     int vocabulary = cpp.vocabularySize(context);
     Logits rows;
@@ -415,7 +676,9 @@ int main(int argc, char** argv)
             continue;
         fs::path file = scratch / (model.name + ".bin");
         testing::writeModel(file, model.recipe);
-        auto ours = whisper::WhisperModel::load(whisper::GgmlFile::open(file));
+        auto header = whisper::GgmlFile::open(file);
+        auto ours = whisper::WhisperModel::load(header);
+        Reference exact(header, false);
         // Exact attention, and whisper.cpp's default of flash attention.
         void* context = cpp.open(file, false);
         void* flash = cpp.open(file, true);
@@ -436,26 +699,47 @@ int main(int argc, char** argv)
             const std::string& clip = sentence.name;
 
             auto start = std::chrono::steady_clock::now();
-            Logits mine = ourLogits(*ours, mels[c], tokens);
+            Outputs mine = ourOutputs(*ours, mels[c], 0, tokens);
+            Reference::Dense referenceEncoded = exact.encode(mels[c], 0);
+            Logits referenceLogits = exact.logits(referenceEncoded, tokens).asRows();
             setMel(cpp, context, mels[c]);
-            Logits theirsOnOurMel = theirLogits(cpp, context, tokens);
-            report(model.name, clip, pinned ? "logits, encoder pinned: decoder alone" : "logits, same mel: encoder+decoder",
-                compare(mine, theirsOnOurMel), logitLimit);
+            Logits theirs = theirLogits(cpp, context, tokens);
+
+            if (!pinned)
+                report(model.name, clip, "encoder output, ours vs double reference",
+                    compare(mine.encoded, referenceEncoded.asRows()), logitLimit);
+            report(model.name, clip, "logits, ours vs double reference", compare(mine.logits, referenceLogits),
+                logitLimit);
+            report(model.name, clip, pinned ? "logits, ours vs whisper.cpp: decoder alone" : "logits, ours vs whisper.cpp, same mel",
+                compare(mine.logits, theirs), logitLimit);
+            report(model.name, clip, "  whisper.cpp vs double reference", compare(theirs, referenceLogits), -1);
+            Reference likeThem(header, false, Reference::Rounding::likeWhisperCpp);
+            report(model.name, clip, "  whisper.cpp vs reference rounding like it", compare(theirs,
+                likeThem.logits(likeThem.encode(mels[c], 0), tokens).asRows()), -1);
             setMel(cpp, flash, mels[c]);
-            report(model.name, clip, "  the same, whisper.cpp's flash attention", compare(mine, theirLogits(cpp, flash,
-                tokens)), -1);
+            report(model.name, clip, "  whisper.cpp with flash attention vs ours", compare(theirLogits(cpp, flash,
+                tokens), mine.logits), -1);
             if (!pinned) {
+                // A later window: the frames both engines take from the mel.
+                const int later = 100;
+                setMel(cpp, context, mels[c]);
+                report(model.name, clip, "logits, window from frame 100, vs whisper.cpp",
+                    compare(ourOutputs(*ours, mels[c], later, tokens).logits, theirLogits(cpp, context, tokens, later)),
+                    logitLimit);
                 if (cpp.pcmToMel(context, clips[c].data(), static_cast<int>(clips[c].size()), threads) != 0)
                     throw std::runtime_error("whisper_pcm_to_mel failed");
                 report(model.name, clip, "whisper.cpp logits, its mel vs ours", compare(theirLogits(cpp, context,
-                    tokens), theirsOnOurMel), logitLimit);
+                    tokens), theirs), logitLimit);
                 // What whisper.cpp makes of a mel rounded to f16, and what
                 // that rounding does to ours: the scale of its f16 steps.
                 setMel(cpp, context, roundedToHalf(mels[c]));
-                report(model.name, clip, "whisper.cpp logits, our mel vs it in f16", compare(theirLogits(cpp,
-                    context, tokens), theirsOnOurMel), -1);
-                report(model.name, clip, "our logits, our mel vs it in f16",
-                    compare(ourLogits(*ours, roundedToHalf(mels[c]), tokens), mine), -1);
+                report(model.name, clip, "  whisper.cpp, our mel vs it in f16", compare(theirLogits(cpp, context,
+                    tokens), theirs), -1);
+                report(model.name, clip, "  ours, our mel vs it in f16",
+                    compare(ourOutputs(*ours, roundedToHalf(mels[c]), 0, tokens).logits, mine.logits), -1);
+                Reference erf(header, true);
+                report(model.name, clip, "  ours vs reference with erf GELU", compare(mine.logits,
+                    erf.logits(erf.encode(mels[c], 0), tokens).asRows()), -1);
             }
             std::fprintf(stderr, "%s %s: %.1f s\n", model.name.c_str(), clip.c_str(),
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
