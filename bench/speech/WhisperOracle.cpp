@@ -45,6 +45,8 @@ namespace fs = std::filesystem;
 
 constexpr double melLimit = 1e-4;
 constexpr double logitLimit = 1e-3;
+// Ours in single precision against the same network in double.
+constexpr double referenceLimit = 1e-5;
 constexpr int threads = 2;
 
 // The part of whisper.cpp's C interface this uses, declared from its
@@ -597,6 +599,46 @@ void report(const std::string& model, const std::string& clip, const std::string
 
 }
 
+struct References {
+    Logits exact;
+    Logits roundedLikeWhisperCpp;
+};
+
+References references(const whisper::GgmlFile& file, const whisper::LogMel& mel, int firstFrame,
+    const std::vector<int>& tokens)
+{
+    Reference exact(file, false);
+    Reference likeThem(file, false, Reference::Rounding::likeWhisperCpp);
+    return {exact.logits(exact.encode(mel, firstFrame), tokens).asRows(),
+        likeThem.logits(likeThem.encode(mel, firstFrame), tokens).asRows()};
+}
+
+int notedPasses = 0;
+
+// Ours against whisper.cpp within the limit; beyond it, a pass with a note
+// only when ours is within 1e-5 of the exact reference and the reference
+// rounded where whisper.cpp rounds to f16 comes within the limit of it:
+// then the gap is whisper.cpp's own rounding, measured.
+void againstWhisperCpp(const std::string& model, const std::string& clip, const std::string& check,
+    const Logits& ours, const Logits& theirs, const References& reference)
+{
+    Difference gap = compare(ours, theirs);
+    Difference oursFromExact = compare(ours, reference.exact);
+    Difference theirsFromRounded = compare(theirs, reference.roundedLikeWhisperCpp);
+    bool noted = gap.sameShape && gap.relative > logitLimit && oursFromExact.relative <= referenceLimit &&
+        theirsFromRounded.relative <= logitLimit;
+    if (noted) {
+        std::printf("%-15s %-4s %-44s %10.3e %10.3e %9s  pass, f16 note\n", model.c_str(), clip.c_str(),
+            check.c_str(), gap.absolute, gap.relative, "1e-03 rel");
+        ++notedPasses;
+    } else {
+        report(model, clip, check, gap, logitLimit);
+    }
+    report(model, clip, "  ours vs double reference", oursFromExact, referenceLimit);
+    report(model, clip, "  whisper.cpp vs double reference", compare(theirs, reference.exact), -1);
+    report(model, clip, "  whisper.cpp vs reference rounding like it", theirsFromRounded, -1);
+}
+
 int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -700,22 +742,14 @@ int main(int argc, char** argv)
 
             auto start = std::chrono::steady_clock::now();
             Outputs mine = ourOutputs(*ours, mels[c], 0, tokens);
-            Reference::Dense referenceEncoded = exact.encode(mels[c], 0);
-            Logits referenceLogits = exact.logits(referenceEncoded, tokens).asRows();
             setMel(cpp, context, mels[c]);
             Logits theirs = theirLogits(cpp, context, tokens);
-
             if (!pinned)
                 report(model.name, clip, "encoder output, ours vs double reference",
-                    compare(mine.encoded, referenceEncoded.asRows()), logitLimit);
-            report(model.name, clip, "logits, ours vs double reference", compare(mine.logits, referenceLogits),
-                logitLimit);
-            report(model.name, clip, pinned ? "logits, ours vs whisper.cpp: decoder alone" : "logits, ours vs whisper.cpp, same mel",
-                compare(mine.logits, theirs), logitLimit);
-            report(model.name, clip, "  whisper.cpp vs double reference", compare(theirs, referenceLogits), -1);
-            Reference likeThem(header, false, Reference::Rounding::likeWhisperCpp);
-            report(model.name, clip, "  whisper.cpp vs reference rounding like it", compare(theirs,
-                likeThem.logits(likeThem.encode(mels[c], 0), tokens).asRows()), -1);
+                    compare(mine.encoded, exact.encode(mels[c], 0).asRows()), referenceLimit);
+            againstWhisperCpp(model.name, clip, pinned ? "logits, ours vs whisper.cpp: decoder alone"
+                                                       : "logits, ours vs whisper.cpp, same mel",
+                mine.logits, theirs, references(header, mels[c], 0, tokens));
             setMel(cpp, flash, mels[c]);
             report(model.name, clip, "  whisper.cpp with flash attention vs ours", compare(theirLogits(cpp, flash,
                 tokens), mine.logits), -1);
@@ -723,9 +757,9 @@ int main(int argc, char** argv)
                 // A later window: the frames both engines take from the mel.
                 const int later = 100;
                 setMel(cpp, context, mels[c]);
-                report(model.name, clip, "logits, window from frame 100, vs whisper.cpp",
-                    compare(ourOutputs(*ours, mels[c], later, tokens).logits, theirLogits(cpp, context, tokens, later)),
-                    logitLimit);
+                againstWhisperCpp(model.name, clip, "logits, window from frame 100, vs whisper.cpp",
+                    ourOutputs(*ours, mels[c], later, tokens).logits, theirLogits(cpp, context, tokens, later),
+                    references(header, mels[c], later, tokens));
                 if (cpp.pcmToMel(context, clips[c].data(), static_cast<int>(clips[c].size()), threads) != 0)
                     throw std::runtime_error("whisper_pcm_to_mel failed");
                 report(model.name, clip, "whisper.cpp logits, its mel vs ours", compare(theirLogits(cpp, context,
@@ -750,5 +784,13 @@ int main(int argc, char** argv)
     }
     fs::remove_all(scratch);
     std::printf("%s\n", failures == 0 ? "all checks pass" : (std::to_string(failures) + " checks fail").c_str());
+    if (notedPasses > 0)
+        std::printf("%d checks pass with the f16 note: whisper.cpp's distance from the exact network exceeds the limit "
+                    "and its f16 roundings, redone in the reference, account for it\n", notedPasses);
+    std::printf("flash attention (whisper.cpp's default, info only): over the audio it attends to 1536 key rows, "
+                "1500 padded to a multiple of 256, with no mask, so 36 rows of zeros take part; the checks use its "
+                "exact path\n");
+    std::printf("not compared directly: whisper.cpp's log-mel and encoder output (its interface shows neither); "
+                "they are seen through its logits\n");
     return failures == 0 ? 0 : 1;
 }
