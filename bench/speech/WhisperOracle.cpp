@@ -2,7 +2,7 @@
 // model files (the tiny and base shapes, random weights, stored as f16 and
 // as f32) and the same espeak-ng clips (Portuguese and English):
 //
-//   whisper_oracle <whisper.cpp build folder>
+//   whisper_oracle <whisper.cpp build folder> [part of a model's name]
 //
 // whisper.cpp is loaded at run time (its libwhisper.so, through a few
 // functions of its C interface), so nothing of it is needed to build this.
@@ -14,10 +14,15 @@
 //   its logits after it is handed our log-mel.
 // - encoder and decoder: both given our log-mel, the decoder's logits under
 //   teacher forcing, every token of a fixed sequence, within 1e-3 of the
-//   row's largest logit. A second file of each model has its encoder's
-//   final norm weight set to zero, so the encoder output is that norm's
-//   bias in both engines: the decoder alone. The encoder's output is only
-//   seen through the decoder's cross-attention.
+//   row's largest logit, with whisper.cpp's exact attention (its default
+//   flash attention is shown for information). A second file of each model
+//   has its encoder's final norm weight set to zero, so the encoder output
+//   is that norm's bias in both engines: the decoder alone.
+// - a forward pass of the network in double precision, written here: our
+//   encoder output and logits within 1e-5 of it, and whisper.cpp's distance
+//   from it, exact and with whisper.cpp's f16 roundings redone, which tells
+//   whose error a gap is. whisper.cpp's own encoder output is only seen
+//   through the decoder's cross-attention.
 //
 // Prints a line per check; exit status 1 when a check fails.
 
