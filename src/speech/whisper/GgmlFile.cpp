@@ -287,7 +287,7 @@ GgmlFile GgmlFile::open(const std::filesystem::path& path)
     return file;
 }
 
-std::vector<float> GgmlFile::readTensor(const std::string& name) const
+std::vector<uint8_t> GgmlFile::readStored(const std::string& name) const
 {
     auto found = tensors.find(name);
     if (found == tensors.end())
@@ -299,6 +299,13 @@ std::vector<float> GgmlFile::readTensor(const std::string& name) const
     stream.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
     if (!stream)
         throw ModelFileError("modelo truncado");
+    return raw;
+}
+
+std::vector<float> GgmlFile::readTensor(const std::string& name) const
+{
+    std::vector<uint8_t> raw = readStored(name);
+    const TensorInfo& info = tensors.at(name);
     std::vector<float> values(static_cast<size_t>(info.elements()));
     dequantize(info.kind, raw.data(), info.elements(), values.data());
     return values;

@@ -63,6 +63,8 @@ struct GgmlFile {
 
     // The tensor's elements as floats; throws ModelFileError.
     std::vector<float> readTensor(const std::string& name) const;
+    // The tensor's bytes as stored; throws ModelFileError.
+    std::vector<uint8_t> readStored(const std::string& name) const;
 };
 
 // Stored bytes of `elements` values of `kind`; none when not a whole number

@@ -1,0 +1,193 @@
+#include "speech/whisper/StoredMatrix.h"
+
+#include "speech/whisper/Parallel.h"
+
+#include <algorithm>
+#include <cblas.h>
+#include <cstring>
+#include <immintrin.h>
+#include <type_traits>
+
+namespace tarvio::whisper {
+
+namespace {
+
+// From this many input rows on, widening a band of weights and handing it
+// to sgemm beats a dot product per weight row.
+constexpr int batchRows = 24;
+// Floats of the band a thread widens at a time.
+constexpr size_t bandFloats = size_t{1} << 20;
+// Products below this many multiply-adds stay on one thread.
+constexpr size_t splitWork = size_t{1} << 19;
+
+const bool vectorUnits =
+    __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
+
+bool quantized(TensorKind kind) { return kind != TensorKind::f32 && kind != TensorKind::f16; }
+
+__attribute__((target("avx2,fma"))) float sum(__m256 v)
+{
+    __m128 half = _mm_add_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
+    half = _mm_add_ps(half, _mm_movehl_ps(half, half));
+    half = _mm_add_ss(half, _mm_movehdup_ps(half));
+    return _mm_cvtss_f32(half);
+}
+
+__attribute__((target("avx2,fma,f16c"))) __m256 load8(const float* values) { return _mm256_loadu_ps(values); }
+
+__attribute__((target("avx2,fma,f16c"))) __m256 load8(const uint8_t* halves)
+{
+    return _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(halves)));
+}
+
+// y[r * yStride] (+)= dot(weight row, x row r) for the n rows of x; the
+// weight row holds `columns` floats or halves. Four rows of x share each
+// load of weights.
+template<typename Element>
+__attribute__((target("avx2,fma,f16c"))) void rowTimesVectors(const Element* weights, int columns, const float* x,
+    int n, float* y, int yStride, bool accumulate)
+{
+    constexpr int step = std::is_same_v<Element, float> ? 8 : 16;
+    const int vectorEnd = columns / 8 * 8;
+    for (int r = 0; r < n; r += 4) {
+        const int group = std::min(4, n - r);
+        __m256 totals[4] = {_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps()};
+        const float* rows = x + static_cast<size_t>(r) * columns;
+        if (group == 1) {
+            // One input: two chains of sums hide the latency of the adds.
+            int i = 0;
+            for (; i + 16 <= vectorEnd; i += 16) {
+                totals[0] = _mm256_fmadd_ps(load8(weights + i * step / 8), load8(rows + i), totals[0]);
+                totals[1] = _mm256_fmadd_ps(load8(weights + (i + 8) * step / 8), load8(rows + i + 8), totals[1]);
+            }
+            for (; i < vectorEnd; i += 8)
+                totals[0] = _mm256_fmadd_ps(load8(weights + i * step / 8), load8(rows + i), totals[0]);
+            totals[0] = _mm256_add_ps(totals[0], totals[1]);
+        } else {
+            for (int i = 0; i < vectorEnd; i += 8) {
+                __m256 w = load8(weights + i * step / 8);
+                for (int k = 0; k < group; ++k)
+                    totals[k] = _mm256_fmadd_ps(w, load8(rows + static_cast<size_t>(k) * columns + i), totals[k]);
+            }
+        }
+        for (int k = 0; k < group; ++k) {
+            float total = sum(totals[k]);
+            for (int i = vectorEnd; i < columns; ++i) {
+                float weight;
+                if constexpr (std::is_same_v<Element, float>) {
+                    weight = weights[i];
+                } else {
+                    uint16_t half;
+                    std::memcpy(&half, weights + 2 * i, 2);
+                    weight = halfToFloat(half);
+                }
+                total += weight * rows[static_cast<size_t>(k) * columns + i];
+            }
+            float& target = y[static_cast<size_t>(r + k) * yStride];
+            target = accumulate ? target + total : total;
+        }
+    }
+}
+
+void rowTimesVectorsPlain(const float* weights, int columns, const float* x, int n, float* y, int yStride, bool accumulate)
+{
+    for (int r = 0; r < n; ++r) {
+        const float* row = x + static_cast<size_t>(r) * columns;
+        float total = 0.0f;
+        for (int i = 0; i < columns; ++i)
+            total += weights[i] * row[i];
+        float& target = y[static_cast<size_t>(r) * yStride];
+        target = accumulate ? target + total : total;
+    }
+}
+
+__attribute__((target("avx2,fma,f16c"))) void halvesToFloats(const uint8_t* halves, size_t count, float* out)
+{
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8)
+        _mm256_storeu_ps(out + i, load8(halves + 2 * i));
+    if (i < count)
+        dequantize(TensorKind::f16, halves + 2 * i, static_cast<int64_t>(count - i), out + i);
+}
+
+}
+
+StoredMatrix::StoredMatrix(TensorKind kind, int rows, int columns, std::vector<uint8_t> data)
+    : stored(kind), rowCount(rows), columnCount(columns)
+{
+    const auto elements = static_cast<int64_t>(rows) * columns;
+    if (kind == TensorKind::f32 || (quantized(kind) && columns % 32 != 0)) {
+        floats.resize(static_cast<size_t>(elements));
+        dequantize(kind, data.data(), elements, floats.data());
+        stored = TensorKind::f32;
+        rowBytes = static_cast<size_t>(columns) * sizeof(float);
+        return;
+    }
+    rowBytes = static_cast<size_t>(*storedBytes(kind, columns));
+    bytes = std::move(data);
+}
+
+void StoredMatrix::rowsToFloat(int first, int count, float* out) const
+{
+    const size_t elements = static_cast<size_t>(count) * columnCount;
+    if (stored == TensorKind::f32) {
+        std::memcpy(out, floats.data() + static_cast<size_t>(first) * columnCount, elements * sizeof(float));
+        return;
+    }
+    const uint8_t* data = bytes.data() + static_cast<size_t>(first) * rowBytes;
+    if (stored == TensorKind::f16 && vectorUnits)
+        halvesToFloats(data, elements, out);
+    else
+        dequantize(stored, data, static_cast<int64_t>(elements), out);
+}
+
+void StoredMatrix::multiply(const float* x, int n, float* y, int yStride, bool accumulate) const
+{
+    if (n <= 0 || rowCount == 0)
+        return;
+    const float keep = accumulate ? 1.0f : 0.0f;
+    if (stored == TensorKind::f32) {
+        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, n, rowCount, columnCount, 1.0f, x, columnCount,
+            floats.data(), columnCount, keep, y, yStride);
+        return;
+    }
+    if (n >= batchRows) {
+        // Kept by the thread between calls: widening is cheap, finding fresh
+        // pages for a band on every product is not.
+        thread_local std::vector<float> band;
+        const int bandRows = static_cast<int>(std::clamp<size_t>(bandFloats / columnCount, 1, rowCount));
+        if (band.size() < static_cast<size_t>(bandRows) * columnCount)
+            band.resize(static_cast<size_t>(bandRows) * columnCount);
+        for (int first = 0; first < rowCount; first += bandRows) {
+            const int count = std::min(bandRows, rowCount - first);
+            rowsToFloat(first, count, band.data());
+            cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, n, count, columnCount, 1.0f, x, columnCount,
+                band.data(), columnCount, keep, y + first, yStride);
+        }
+        return;
+    }
+    const size_t work = static_cast<size_t>(rowCount) * columnCount * n;
+    splitInTwo(rowCount, work, splitWork,
+        [&](int first, int end) { multiplyByRows(x, n, y, yStride, accumulate, first, end); });
+}
+
+void StoredMatrix::multiplyByRows(const float* x, int n, float* y, int yStride, bool accumulate, int firstRow,
+    int endRow) const
+{
+    if (stored == TensorKind::f16 && vectorUnits) {
+        for (int row = firstRow; row < endRow; ++row)
+            rowTimesVectors(bytes.data() + static_cast<size_t>(row) * rowBytes, columnCount, x, n, y + row, yStride,
+                accumulate);
+        return;
+    }
+    std::vector<float> widened(static_cast<size_t>(columnCount));
+    for (int row = firstRow; row < endRow; ++row) {
+        rowsToFloat(row, 1, widened.data());
+        if (vectorUnits)
+            rowTimesVectors(widened.data(), columnCount, x, n, y + row, yStride, accumulate);
+        else
+            rowTimesVectorsPlain(widened.data(), columnCount, x, n, y + row, yStride, accumulate);
+    }
+}
+
+}
