@@ -110,15 +110,75 @@ __attribute__((target("avx2,fma,f16c"))) void halvesToFloats(const uint8_t* halv
         dequantize(TensorKind::f16, halves + 2 * i, static_cast<int64_t>(count - i), out + i);
 }
 
+// 32 bytes of small integers as four vectors of floats times `scale`,
+// stored at `out`.
+__attribute__((target("avx2,fma,f16c"))) void widenBlock(__m256i integers, float scale, float minimum, float* out)
+{
+    const __m256 scales = _mm256_set1_ps(scale);
+    const __m256 minimums = _mm256_set1_ps(minimum);
+    const __m128i low = _mm256_castsi256_si128(integers);
+    const __m128i high = _mm256_extracti128_si256(integers, 1);
+    const __m128i parts[4] = {low, _mm_srli_si128(low, 8), high, _mm_srli_si128(high, 8)};
+    for (int part = 0; part < 4; ++part) {
+        __m256 values = _mm256_cvtepi32_ps(_mm256_cvtepi8_epi32(parts[part]));
+        _mm256_storeu_ps(out + 8 * part, _mm256_fmadd_ps(values, scales, minimums));
+    }
 }
 
-StoredMatrix::StoredMatrix(TensorKind kind, int rows, int columns, std::vector<uint8_t> data)
+// 0x10 in byte j where bit j of `bits` is set.
+__attribute__((target("avx2,fma,f16c"))) __m256i fifthBits(uint32_t bits)
+{
+    // Byte j takes byte j / 8 of the bits, then tests its bit j % 8.
+    const __m256i spread = _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(bits)),
+        _mm256_set_epi64x(0x0303030303030303, 0x0202020202020202, 0x0101010101010101, 0));
+    const __m256i others = _mm256_or_si256(spread, _mm256_set1_epi64x(0x7fbfdfeff7fbfdfe));
+    return _mm256_and_si256(_mm256_cmpeq_epi8(others, _mm256_set1_epi8(-1)), _mm256_set1_epi8(0x10));
+}
+
+__attribute__((target("avx2,fma,f16c"))) float half(const uint8_t* at)
+{
+    uint16_t value;
+    std::memcpy(&value, at, 2);
+    return _cvtsh_ss(value);
+}
+
+// The blocks of q8_0, q5_0 and q5_1 (see dequantize) with AVX2.
+__attribute__((target("avx2,fma,f16c"))) void widenBlocks(TensorKind kind, const uint8_t* data, size_t elements,
+    float* out)
+{
+    const size_t blocks = elements / 32;
+    if (kind == TensorKind::q8_0) {
+        for (size_t block = 0; block < blocks; ++block, data += 34, out += 32)
+            widenBlock(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + 2)), half(data), 0.0f, out);
+        return;
+    }
+    const bool withMinimum = kind == TensorKind::q5_1;
+    const size_t stride = withMinimum ? 24 : 22;
+    const __m256i nibble = _mm256_set1_epi8(0x0f);
+    for (size_t block = 0; block < blocks; ++block, data += stride, out += 32) {
+        const uint8_t* highBytes = data + (withMinimum ? 4 : 2);
+        uint32_t high;
+        std::memcpy(&high, highBytes, 4);
+        const __m128i packed = _mm_loadu_si128(reinterpret_cast<const __m128i*>(highBytes + 4));
+        // Values 0-15 in the low nibbles, 16-31 in the high ones.
+        __m256i integers = _mm256_and_si256(_mm256_set_m128i(_mm_srli_epi16(packed, 4), packed), nibble);
+        integers = _mm256_or_si256(integers, fifthBits(high));
+        if (withMinimum)
+            widenBlock(integers, half(data), half(data + 2), out);
+        else
+            widenBlock(_mm256_sub_epi8(integers, _mm256_set1_epi8(16)), half(data), 0.0f, out);
+    }
+}
+
+}
+
+StoredMatrix::StoredMatrix(TensorKind kind, int rows, int columns, std::unique_ptr<uint8_t[]> data)
     : stored(kind), rowCount(rows), columnCount(columns)
 {
     const auto elements = static_cast<int64_t>(rows) * columns;
     if (kind == TensorKind::f32 || (quantized(kind) && columns % 32 != 0)) {
         floats.resize(static_cast<size_t>(elements));
-        dequantize(kind, data.data(), elements, floats.data());
+        dequantize(kind, data.get(), elements, floats.data());
         stored = TensorKind::f32;
         rowBytes = static_cast<size_t>(columns) * sizeof(float);
         return;
@@ -134,9 +194,11 @@ void StoredMatrix::rowsToFloat(int first, int count, float* out) const
         std::memcpy(out, floats.data() + static_cast<size_t>(first) * columnCount, elements * sizeof(float));
         return;
     }
-    const uint8_t* data = bytes.data() + static_cast<size_t>(first) * rowBytes;
+    const uint8_t* data = bytes.get() + static_cast<size_t>(first) * rowBytes;
     if (stored == TensorKind::f16 && vectorUnits)
         halvesToFloats(data, elements, out);
+    else if (vectorUnits)
+        widenBlocks(stored, data, elements, out);
     else
         dequantize(stored, data, static_cast<int64_t>(elements), out);
 }
@@ -176,7 +238,7 @@ void StoredMatrix::multiplyByRows(const float* x, int n, float* y, int yStride, 
 {
     if (stored == TensorKind::f16 && vectorUnits) {
         for (int row = firstRow; row < endRow; ++row)
-            rowTimesVectors(bytes.data() + static_cast<size_t>(row) * rowBytes, columnCount, x, n, y + row, yStride,
+            rowTimesVectors(bytes.get() + static_cast<size_t>(row) * rowBytes, columnCount, x, n, y + row, yStride,
                 accumulate);
         return;
     }

@@ -3,6 +3,7 @@
 #include "speech/whisper/GgmlFile.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace tarvio::whisper {
@@ -15,7 +16,7 @@ public:
     StoredMatrix() = default;
     // `bytes` as stored: rows * columns values of `kind`. A quantized kind
     // whose rows are not whole blocks is widened here once.
-    StoredMatrix(TensorKind kind, int rows, int columns, std::vector<uint8_t> bytes);
+    StoredMatrix(TensorKind kind, int rows, int columns, std::unique_ptr<uint8_t[]> bytes);
     // A shape without data, for checking a file's table.
     StoredMatrix(int rows, int columns) : rowCount(rows), columnCount(columns) {}
 
@@ -36,7 +37,7 @@ private:
     int columnCount = 0;
     size_t rowBytes = 0;
     std::vector<float> floats;
-    std::vector<uint8_t> bytes;
+    std::unique_ptr<uint8_t[]> bytes;
 
     void multiplyByRows(const float* x, int n, float* y, int yStride, bool accumulate, int firstRow, int endRow) const;
 };

@@ -1,8 +1,8 @@
 #include "speech/whisper/WhisperModel.h"
 
 #include "speech/whisper/Parallel.h"
+#include "speech/whisper/VectorMath.h"
 
-#include <Eigen/Core>
 #include <algorithm>
 #include <cblas.h>
 #include <cmath>
@@ -14,8 +14,6 @@ namespace {
 constexpr float normEpsilon = 1e-5f;
 // Elementwise passes below this many values stay on one thread.
 constexpr size_t splitValues = 65536;
-
-using Values = Eigen::Map<Eigen::ArrayXf>;
 
 // Gives `matrix` a shape, keeping its storage: the encoder reuses its
 // buffers from layer to layer instead of finding fresh pages each time.
@@ -78,13 +76,10 @@ void normalize(const Norm& norm, const Matrix& x, Matrix& y)
     });
 }
 
-// The tanh form of GELU, through Eigen's vectorized tanh.
-void gelu(Matrix& x)
+void geluInPlace(Matrix& x)
 {
     splitInTwo(x.rows, x.values.size() * 8, splitValues, [&](int first, int end) {
-        constexpr float root = 0.7978845608028654f;
-        Values v(x.row(first), static_cast<Eigen::Index>(end - first) * x.columns);
-        v = 0.5f * v * (1.0f + (root * (v + 0.044715f * v.cube())).tanh());
+        gelu(x.row(first), static_cast<size_t>(end - first) * x.columns);
     });
 }
 
@@ -108,9 +103,7 @@ void attend(const Matrix& queries, const Matrix& keys, const Matrix& values, int
             for (int row = first; row < end; ++row) {
                 float* line = scores.row(row);
                 int visible = causal ? std::min(keyCount, visibleBefore + row + 1) : keyCount;
-                Values shown(line, visible);
-                shown = (shown - shown.maxCoeff()).exp();
-                shown *= 1.0f / shown.sum();
+                softmax(line, static_cast<size_t>(visible));
                 std::fill(line + visible, line + keyCount, 0.0f);
             }
         });
@@ -299,11 +292,11 @@ Matrix WhisperModel::encode(const LogMel& mel, int firstFrame) const
         Matrix unfolded;
         unfold(window, frames, 1, unfolded);
         apply(conv1, unfolded, hidden);
-        gelu(hidden);
+        geluInPlace(hidden);
         unfold(hidden, context, 2, unfolded);
         apply(conv2, unfolded, x);
     }
-    gelu(x);
+    geluInPlace(x);
     for (size_t i = 0; i < x.values.size(); ++i)
         x.values[i] += encoderPosition.values[i];
 
@@ -317,7 +310,7 @@ Matrix WhisperModel::encode(const LogMel& mel, int firstFrame) const
 
         normalize(block.mlpNorm, x, normed);
         apply(block.mlpUp, normed, hidden);
-        gelu(hidden);
+        geluInPlace(hidden);
         addApplied(block.mlpDown, hidden, x);
     }
     normalize(encoderNorm, x, normed);
@@ -338,9 +331,15 @@ SelfCache WhisperModel::emptyCache() const
 {
     SelfCache cache;
     const int state = parameters.textState;
+    // Reserved, not filled: pages are found as tokens arrive.
+    const auto room = static_cast<size_t>(parameters.textContext) * state;
+    cache.keys.resize(decoderBlocks.size());
+    cache.values.resize(decoderBlocks.size());
     for (size_t i = 0; i < decoderBlocks.size(); ++i) {
-        cache.keys.emplace_back(parameters.textContext, state);
-        cache.values.emplace_back(parameters.textContext, state);
+        for (Matrix* matrix : {&cache.keys[i], &cache.values[i]}) {
+            matrix->columns = state;
+            matrix->values.reserve(room);
+        }
     }
     return cache;
 }
@@ -373,6 +372,8 @@ Matrix WhisperModel::decode(const std::vector<int>& tokens, SelfCache& cache, co
         const DecoderBlock& block = decoderBlocks[layer];
         Matrix& keys = cache.keys[layer];
         Matrix& values = cache.values[layer];
+        reshape(keys, past + count, state);
+        reshape(values, past + count, state);
         normalize(block.attentionNorm, x, normed);
         apply(block.attention.query, normed, queries);
         // New keys and values go straight into the cache's rows.
@@ -395,7 +396,7 @@ Matrix WhisperModel::decode(const std::vector<int>& tokens, SelfCache& cache, co
 
         normalize(block.mlpNorm, x, normed);
         apply(block.mlpUp, normed, hidden);
-        gelu(hidden);
+        geluInPlace(hidden);
         addApplied(block.mlpDown, hidden, x);
     }
     cache.length = past + count;

@@ -64,7 +64,8 @@ struct CrossCache {
     std::vector<Matrix> values;
 };
 
-// Keys and values of every decoder layer for the tokens seen so far.
+// Keys and values of every decoder layer for the tokens seen so far (rows
+// grow with them; room for the whole context is reserved up front).
 struct SelfCache {
     int length = 0;
     std::vector<Matrix> keys;
