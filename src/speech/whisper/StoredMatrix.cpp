@@ -20,8 +20,14 @@ constexpr size_t bandFloats = size_t{1} << 20;
 // Products below this many multiply-adds stay on one thread.
 constexpr size_t splitWork = size_t{1} << 19;
 
-const bool vectorUnits =
-    __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
+bool vectorUnits()
+{
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
+    }();
+    return supported;
+}
 
 bool quantized(TensorKind kind) { return kind != TensorKind::f32 && kind != TensorKind::f16; }
 
@@ -195,9 +201,9 @@ void StoredMatrix::rowsToFloat(int first, int count, float* out) const
         return;
     }
     const uint8_t* data = bytes.get() + static_cast<size_t>(first) * rowBytes;
-    if (stored == TensorKind::f16 && vectorUnits)
+    if (stored == TensorKind::f16 && vectorUnits())
         halvesToFloats(data, elements, out);
-    else if (vectorUnits)
+    else if (vectorUnits())
         widenBlocks(stored, data, elements, out);
     else
         dequantize(stored, data, static_cast<int64_t>(elements), out);
@@ -236,7 +242,7 @@ void StoredMatrix::multiply(const float* x, int n, float* y, int yStride, bool a
 void StoredMatrix::multiplyByRows(const float* x, int n, float* y, int yStride, bool accumulate, int firstRow,
     int endRow) const
 {
-    if (stored == TensorKind::f16 && vectorUnits) {
+    if (stored == TensorKind::f16 && vectorUnits()) {
         for (int row = firstRow; row < endRow; ++row)
             rowTimesVectors(bytes.get() + static_cast<size_t>(row) * rowBytes, columnCount, x, n, y + row, yStride,
                 accumulate);
@@ -245,7 +251,7 @@ void StoredMatrix::multiplyByRows(const float* x, int n, float* y, int yStride, 
     std::vector<float> widened(static_cast<size_t>(columnCount));
     for (int row = firstRow; row < endRow; ++row) {
         rowsToFloat(row, 1, widened.data());
-        if (vectorUnits)
+        if (vectorUnits())
             rowTimesVectors(widened.data(), columnCount, x, n, y + row, yStride, accumulate);
         else
             rowTimesVectorsPlain(widened.data(), columnCount, x, n, y + row, yStride, accumulate);

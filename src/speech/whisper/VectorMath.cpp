@@ -15,7 +15,14 @@ namespace {
 constexpr float geluRoot = 0.7978845608028654f;
 constexpr float geluCube = 0.044715f;
 
-const bool vectorUnits = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+bool vectorUnits()
+{
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    }();
+    return supported;
+}
 
 __attribute__((target("avx2,fma"))) float sum(__m256 v)
 {
@@ -88,7 +95,7 @@ void softmax(float* values, size_t count)
 {
     if (count == 0)
         return;
-    if (vectorUnits) {
+    if (vectorUnits()) {
         softmaxVector(values, count);
         return;
     }
@@ -105,7 +112,7 @@ void softmax(float* values, size_t count)
 
 void gelu(float* values, size_t count)
 {
-    if (vectorUnits) {
+    if (vectorUnits()) {
         geluVector(values, count);
         return;
     }
