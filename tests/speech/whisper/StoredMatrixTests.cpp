@@ -20,8 +20,8 @@ struct Shape {
 
 // Weights kept in their stored kind widen (by whichever kernels this
 // machine runs) to exactly what the reference decoder of each kind gives,
-// and their products with 1 to 30 input rows, in every path, match a plain
-// product of those floats.
+// and their products with 1 to 30 input rows, in every path (one thread or
+// two), match a plain product of those floats.
 TEST(StoredMatrix, ProductsMatchThePlainProductOfTheDecodedWeights)
 {
     const std::vector<Shape> shapes = {
@@ -33,6 +33,9 @@ TEST(StoredMatrix, ProductsMatchThePlainProductOfTheDecodedWeights)
         {TensorKind::q5_1, 37, 96},
         // Rows that are not whole blocks are widened once at load.
         {TensorKind::q8_0, 4, 24},
+        // Large enough for the rows to be shared by two threads.
+        {TensorKind::f16, 2048, 256},
+        {TensorKind::q5_1, 2048, 256},
     };
     std::mt19937 random(7);
     std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
