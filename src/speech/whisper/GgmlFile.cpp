@@ -287,20 +287,28 @@ GgmlFile GgmlFile::open(const std::filesystem::path& path)
     return file;
 }
 
-std::vector<float> GgmlFile::readTensor(const std::string& name) const
+std::unique_ptr<uint8_t[]> GgmlFile::readStored(const std::string& name) const
 {
     auto found = tensors.find(name);
     if (found == tensors.end())
         throw ModelFileError("tensor ausente: " + name);
     const TensorInfo& info = found->second;
     std::ifstream stream(path, std::ios::binary);
-    std::vector<uint8_t> raw(info.bytes);
+    // Not zeroed first: the read fills every byte.
+    auto raw = std::make_unique_for_overwrite<uint8_t[]>(info.bytes);
     stream.seekg(static_cast<std::streamoff>(info.offset));
-    stream.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
+    stream.read(reinterpret_cast<char*>(raw.get()), static_cast<std::streamsize>(info.bytes));
     if (!stream)
         throw ModelFileError("modelo truncado");
+    return raw;
+}
+
+std::vector<float> GgmlFile::readTensor(const std::string& name) const
+{
+    auto raw = readStored(name);
+    const TensorInfo& info = tensors.at(name);
     std::vector<float> values(static_cast<size_t>(info.elements()));
-    dequantize(info.kind, raw.data(), info.elements(), values.data());
+    dequantize(info.kind, raw.get(), info.elements(), values.data());
     return values;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -63,6 +64,9 @@ struct GgmlFile {
 
     // The tensor's elements as floats; throws ModelFileError.
     std::vector<float> readTensor(const std::string& name) const;
+    // The tensor's bytes as stored (TensorInfo::bytes of them); throws
+    // ModelFileError.
+    std::unique_ptr<uint8_t[]> readStored(const std::string& name) const;
 };
 
 // Stored bytes of `elements` values of `kind`; none when not a whole number

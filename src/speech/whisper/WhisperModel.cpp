@@ -1,50 +1,64 @@
 #include "speech/whisper/WhisperModel.h"
 
+#include "speech/whisper/Parallel.h"
+#include "speech/whisper/VectorMath.h"
+
 #include <algorithm>
 #include <cblas.h>
 #include <cmath>
-#include <limits>
-#include <thread>
 
 namespace tarvio::whisper {
 
 namespace {
 
 constexpr float normEpsilon = 1e-5f;
-constexpr int threadCount = 2;
+// Elementwise passes below this many values stay on one thread.
+constexpr size_t splitValues = 65536;
 
-// Runs body(first, end) over [0, count) in up to two parts, when the work
-// is large enough to pay for a thread.
-template<typename Body>
-void parallelRows(int count, size_t workPerRow, Body body)
+// Gives `matrix` a shape, keeping its storage: the encoder reuses its
+// buffers from layer to layer instead of finding fresh pages each time.
+void reshape(Matrix& matrix, int rows, int columns)
 {
-    if (count < 2 || static_cast<size_t>(count) * workPerRow < 65536) {
-        body(0, count);
-        return;
-    }
-    int half = count / threadCount;
-    std::jthread helper([&] { body(half, count); });
-    body(0, half);
+    matrix.rows = rows;
+    matrix.columns = columns;
+    matrix.values.resize(static_cast<size_t>(rows) * columns);
 }
 
 // y = x W^T + b, x: rows x inputs.
-Matrix apply(const Linear& layer, const Matrix& x)
+void apply(const Linear& layer, const Matrix& x, Matrix& y)
 {
-    const Matrix& weight = layer.weight;
-    Matrix y(x.rows, weight.rows);
+    reshape(y, x.rows, layer.weight.rows());
     if (!layer.bias.empty()) {
         for (int row = 0; row < x.rows; ++row)
             std::copy(layer.bias.begin(), layer.bias.end(), y.row(row));
     }
-    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, x.rows, weight.rows, weight.columns, 1.0f, x.values.data(),
-        x.columns, weight.values.data(), weight.columns, layer.bias.empty() ? 0.0f : 1.0f, y.values.data(), y.columns);
+    layer.weight.multiply(x.values.data(), x.rows, y.values.data(), y.columns, !layer.bias.empty());
+}
+
+Matrix apply(const Linear& layer, const Matrix& x)
+{
+    Matrix y;
+    apply(layer, x, y);
     return y;
 }
 
-Matrix normalize(const Norm& norm, const Matrix& x)
+// target += x W^T + b: a layer's output joins the residual stream directly.
+void addApplied(const Linear& layer, const Matrix& x, Matrix& target)
 {
-    Matrix y(x.rows, x.columns);
-    parallelRows(x.rows, static_cast<size_t>(x.columns), [&](int first, int end) {
+    layer.weight.multiply(x.values.data(), x.rows, target.values.data(), target.columns, true);
+    if (layer.bias.empty())
+        return;
+    for (int row = 0; row < target.rows; ++row) {
+        float* out = target.row(row);
+        for (int c = 0; c < target.columns; ++c)
+            out[c] += layer.bias[static_cast<size_t>(c)];
+    }
+}
+
+void normalize(const Norm& norm, const Matrix& x, Matrix& y)
+{
+    reshape(y, x.rows, x.columns);
+    splitInTwo(x.rows, x.values.size(), splitValues, [&](int first, int end) {
         for (int row = first; row < end; ++row) {
             const float* in = x.row(row);
             float* out = y.row(row);
@@ -60,57 +74,36 @@ Matrix normalize(const Norm& norm, const Matrix& x)
                 out[i] = (in[i] - mean) * scale * norm.weight[i] + norm.bias[i];
         }
     });
-    return y;
 }
 
-void gelu(Matrix& x)
+void geluInPlace(Matrix& x)
 {
-    parallelRows(x.rows, static_cast<size_t>(x.columns) * 8, [&](int first, int end) {
-        constexpr float root = 0.7978845608028654f;
-        for (int row = first; row < end; ++row) {
-            float* values = x.row(row);
-            for (int i = 0; i < x.columns; ++i) {
-                float v = values[i];
-                values[i] = 0.5f * v * (1.0f + std::tanh(root * (v + 0.044715f * v * v * v)));
-            }
-        }
+    splitInTwo(x.rows, x.values.size() * 8, splitValues, [&](int first, int end) {
+        gelu(x.row(first), static_cast<size_t>(end - first) * x.columns);
     });
 }
 
-void addInPlace(Matrix& target, const Matrix& addend)
-{
-    for (size_t i = 0; i < target.values.size(); ++i)
-        target.values[i] += addend.values[i];
-}
-
 // Multi-head attention of queries over keys and values (all with `state`
-// columns). Query i sees keys up to `visibleBefore + i` when causal.
-Matrix attend(const Matrix& queries, const Matrix& keys, const Matrix& values, int keyCount, int heads, bool causal,
-    int visibleBefore)
+// columns) into `out`, with `scores` as room for one head. Query i sees keys
+// up to `visibleBefore + i` when causal.
+void attend(const Matrix& queries, const Matrix& keys, const Matrix& values, int keyCount, int heads, bool causal,
+    int visibleBefore, Matrix& out, Matrix& scores)
 {
     const int state = queries.columns;
     const int headSize = state / heads;
     const float scale = 1.0f / std::sqrt(static_cast<float>(headSize));
-    Matrix out(queries.rows, state);
-    Matrix scores(queries.rows, keyCount);
+    reshape(out, queries.rows, state);
+    reshape(scores, queries.rows, keyCount);
     for (int head = 0; head < heads; ++head) {
         int column = head * headSize;
         cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, queries.rows, keyCount, headSize, scale,
             queries.values.data() + column, state, keys.values.data() + column, keys.columns, 0.0f,
             scores.values.data(), keyCount);
-        parallelRows(scores.rows, static_cast<size_t>(keyCount) * 8, [&](int first, int end) {
+        splitInTwo(scores.rows, scores.values.size() * 8, splitValues, [&](int first, int end) {
             for (int row = first; row < end; ++row) {
                 float* line = scores.row(row);
                 int visible = causal ? std::min(keyCount, visibleBefore + row + 1) : keyCount;
-                float maximum = *std::max_element(line, line + visible);
-                float sum = 0.0f;
-                for (int i = 0; i < visible; ++i) {
-                    line[i] = std::exp(line[i] - maximum);
-                    sum += line[i];
-                }
-                float inverse = 1.0f / sum;
-                for (int i = 0; i < visible; ++i)
-                    line[i] *= inverse;
+                softmax(line, static_cast<size_t>(visible));
                 std::fill(line + visible, line + keyCount, 0.0f);
             }
         });
@@ -118,14 +111,13 @@ Matrix attend(const Matrix& queries, const Matrix& keys, const Matrix& values, i
             scores.values.data(), keyCount, values.values.data() + column, values.columns, 0.0f,
             out.values.data() + column, state);
     }
-    return out;
 }
 
 // Columns i*3+k of row t hold input channel i at frame t*stride+k-1.
-Matrix unfold(const Matrix& input, int frames, int stride)
+void unfold(const Matrix& input, int frames, int stride, Matrix& columns)
 {
-    Matrix columns(frames, input.columns * 3);
-    parallelRows(frames, static_cast<size_t>(columns.columns), [&](int first, int end) {
+    reshape(columns, frames, input.columns * 3);
+    splitInTwo(frames, columns.values.size(), splitValues, [&](int first, int end) {
         for (int t = first; t < end; ++t) {
             float* out = columns.row(t);
             for (int k = 0; k < 3; ++k) {
@@ -136,7 +128,6 @@ Matrix unfold(const Matrix& input, int frames, int stride)
             }
         }
     });
-    return columns;
 }
 
 struct Loader {
@@ -173,10 +164,18 @@ struct Loader {
         return result;
     }
 
+    StoredMatrix stored(const std::string& name, int rows, int columns, std::vector<int64_t> dims = {}) const
+    {
+        const TensorInfo& found = info(name, dims.empty() ? std::vector<int64_t>{columns, rows} : dims);
+        if (!readData)
+            return StoredMatrix(rows, columns);
+        return StoredMatrix(found.kind, rows, columns, file.readStored(name));
+    }
+
     Linear linear(const std::string& prefix, int inputs, int outputs, bool withBias = true) const
     {
         Linear layer;
-        layer.weight = matrix(prefix + ".weight", outputs, inputs);
+        layer.weight = stored(prefix + ".weight", outputs, inputs);
         if (withBias)
             layer.bias = vector(prefix + ".bias", outputs);
         return layer;
@@ -196,7 +195,7 @@ struct Loader {
 
 void loadWeights(const GgmlFile& file, bool readData, WhisperModel* model, Matrix& encoderPosition, Linear& conv1,
     Linear& conv2, std::vector<EncoderBlock>& encoderBlocks, Norm& encoderNorm, Matrix& decoderPosition,
-    Matrix& tokenEmbedding, std::vector<DecoderBlock>& decoderBlocks, Norm& decoderNorm)
+    StoredMatrix& tokenEmbedding, std::vector<DecoderBlock>& decoderBlocks, Norm& decoderNorm)
 {
     (void)model;
     const HyperParameters& h = file.hyper;
@@ -207,9 +206,9 @@ void loadWeights(const GgmlFile& file, bool readData, WhisperModel* model, Matri
     Loader load{file, readData};
     const int state = h.audioState;
     encoderPosition = load.matrix("encoder.positional_embedding", h.audioContext, state);
-    conv1.weight = load.matrix("encoder.conv1.weight", state, h.melBands * 3, {3, h.melBands, state});
+    conv1.weight = load.stored("encoder.conv1.weight", state, h.melBands * 3, {3, h.melBands, state});
     conv1.bias = load.matrix("encoder.conv1.bias", 1, state, {1, state}).values;
-    conv2.weight = load.matrix("encoder.conv2.weight", state, state * 3, {3, state, state});
+    conv2.weight = load.stored("encoder.conv2.weight", state, state * 3, {3, state, state});
     conv2.bias = load.matrix("encoder.conv2.bias", 1, state, {1, state}).values;
     encoderBlocks.resize(static_cast<size_t>(h.audioLayers));
     for (int i = 0; i < h.audioLayers; ++i) {
@@ -224,7 +223,7 @@ void loadWeights(const GgmlFile& file, bool readData, WhisperModel* model, Matri
     encoderNorm = load.norm("encoder.ln_post", state);
 
     decoderPosition = load.matrix("decoder.positional_embedding", h.textContext, state);
-    tokenEmbedding = load.matrix("decoder.token_embedding.weight", h.vocabularySize, state);
+    tokenEmbedding = load.stored("decoder.token_embedding.weight", h.vocabularySize, state);
     decoderBlocks.resize(static_cast<size_t>(h.textLayers));
     for (int i = 0; i < h.textLayers; ++i) {
         std::string prefix = "decoder.blocks." + std::to_string(i);
@@ -280,25 +279,42 @@ Matrix WhisperModel::encode(const LogMel& mel, int firstFrame) const
             std::fill(window.row(t), window.row(t) + mel.bands, mel.values.empty() ? 0.0f : -1.5f);
     }
 
-    Matrix x = apply(conv1, unfold(window, frames, 1));
-    gelu(x);
-    x = apply(conv2, unfold(x, context, 2));
-    gelu(x);
-    addInPlace(x, encoderPosition);
+    // Buffers reused by every layer.
+    Matrix x;
+    Matrix normed;
+    Matrix queries;
+    Matrix keys;
+    Matrix values;
+    Matrix mixed;
+    Matrix scores;
+    Matrix hidden;
+    {
+        Matrix unfolded;
+        unfold(window, frames, 1, unfolded);
+        apply(conv1, unfolded, hidden);
+        geluInPlace(hidden);
+        unfold(hidden, context, 2, unfolded);
+        apply(conv2, unfolded, x);
+    }
+    geluInPlace(x);
+    for (size_t i = 0; i < x.values.size(); ++i)
+        x.values[i] += encoderPosition.values[i];
 
     for (const EncoderBlock& block : encoderBlocks) {
-        Matrix normed = normalize(block.attentionNorm, x);
-        Matrix queries = apply(block.attention.query, normed);
-        Matrix keys = apply(block.attention.key, normed);
-        Matrix values = apply(block.attention.value, normed);
-        Matrix mixed = attend(queries, keys, values, context, parameters.audioHeads, false, 0);
-        addInPlace(x, apply(block.attention.out, mixed));
+        normalize(block.attentionNorm, x, normed);
+        apply(block.attention.query, normed, queries);
+        apply(block.attention.key, normed, keys);
+        apply(block.attention.value, normed, values);
+        attend(queries, keys, values, context, parameters.audioHeads, false, 0, mixed, scores);
+        addApplied(block.attention.out, mixed, x);
 
-        Matrix hidden = apply(block.mlpUp, normalize(block.mlpNorm, x));
-        gelu(hidden);
-        addInPlace(x, apply(block.mlpDown, hidden));
+        normalize(block.mlpNorm, x, normed);
+        apply(block.mlpUp, normed, hidden);
+        geluInPlace(hidden);
+        addApplied(block.mlpDown, hidden, x);
     }
-    return normalize(encoderNorm, x);
+    normalize(encoderNorm, x, normed);
+    return normed;
 }
 
 CrossCache WhisperModel::crossAttention(const Matrix& encoded) const
@@ -315,9 +331,15 @@ SelfCache WhisperModel::emptyCache() const
 {
     SelfCache cache;
     const int state = parameters.textState;
+    // Reserved, not filled: pages are found as tokens arrive.
+    const auto room = static_cast<size_t>(parameters.textContext) * state;
+    cache.keys.resize(decoderBlocks.size());
+    cache.values.resize(decoderBlocks.size());
     for (size_t i = 0; i < decoderBlocks.size(); ++i) {
-        cache.keys.emplace_back(parameters.textContext, state);
-        cache.values.emplace_back(parameters.textContext, state);
+        for (Matrix* matrix : {&cache.keys[i], &cache.values[i]}) {
+            matrix->columns = state;
+            matrix->values.reserve(room);
+        }
     }
     return cache;
 }
@@ -335,44 +357,58 @@ Matrix WhisperModel::decode(const std::vector<int>& tokens, SelfCache& cache, co
         int token = tokens[static_cast<size_t>(i)];
         if (token < 0 || token >= parameters.vocabularySize)
             throw std::out_of_range("token fora do vocabulário");
-        const float* embedding = tokenEmbedding.row(token);
+        tokenEmbedding.rowsToFloat(token, 1, x.row(i));
         const float* position = decoderPosition.row(past + i);
         for (int c = 0; c < state; ++c)
-            x.row(i)[c] = embedding[c] + position[c];
+            x.row(i)[c] += position[c];
     }
 
+    Matrix normed;
+    Matrix queries;
+    Matrix mixed;
+    Matrix scores;
+    Matrix hidden;
     for (size_t layer = 0; layer < decoderBlocks.size(); ++layer) {
         const DecoderBlock& block = decoderBlocks[layer];
-        Matrix normed = normalize(block.attentionNorm, x);
-        Matrix queries = apply(block.attention.query, normed);
-        Matrix keys = apply(block.attention.key, normed);
-        Matrix values = apply(block.attention.value, normed);
-        std::copy(keys.values.begin(), keys.values.end(), cache.keys[layer].row(past));
-        std::copy(values.values.begin(), values.values.end(), cache.values[layer].row(past));
-        Matrix mixed = attend(queries, cache.keys[layer], cache.values[layer], past + count, parameters.textHeads, true, past);
-        addInPlace(x, apply(block.attention.out, mixed));
+        Matrix& keys = cache.keys[layer];
+        Matrix& values = cache.values[layer];
+        reshape(keys, past + count, state);
+        reshape(values, past + count, state);
+        normalize(block.attentionNorm, x, normed);
+        apply(block.attention.query, normed, queries);
+        // New keys and values go straight into the cache's rows.
+        block.attention.key.weight.multiply(normed.values.data(), count, keys.row(past), keys.columns, false);
+        block.attention.value.weight.multiply(normed.values.data(), count, values.row(past), values.columns, false);
+        if (!block.attention.value.bias.empty()) {
+            for (int row = past; row < past + count; ++row) {
+                for (int c = 0; c < state; ++c)
+                    values.row(row)[c] += block.attention.value.bias[static_cast<size_t>(c)];
+            }
+        }
+        attend(queries, keys, values, past + count, parameters.textHeads, true, past, mixed, scores);
+        addApplied(block.attention.out, mixed, x);
 
-        Matrix crossQueries = apply(block.cross.query, normalize(block.crossNorm, x));
-        Matrix heard = attend(crossQueries, cross.keys[layer], cross.values[layer], cross.keys[layer].rows,
-            parameters.textHeads, false, 0);
-        addInPlace(x, apply(block.cross.out, heard));
+        normalize(block.crossNorm, x, normed);
+        apply(block.cross.query, normed, queries);
+        attend(queries, cross.keys[layer], cross.values[layer], cross.keys[layer].rows, parameters.textHeads, false, 0,
+            mixed, scores);
+        addApplied(block.cross.out, mixed, x);
 
-        Matrix hidden = apply(block.mlpUp, normalize(block.mlpNorm, x));
-        gelu(hidden);
-        addInPlace(x, apply(block.mlpDown, hidden));
+        normalize(block.mlpNorm, x, normed);
+        apply(block.mlpUp, normed, hidden);
+        geluInPlace(hidden);
+        addApplied(block.mlpDown, hidden, x);
     }
     cache.length = past + count;
 
-    Matrix last = x;
-    if (lastOnly) {
-        last = Matrix(1, state);
+    if (lastOnly && count > 1) {
+        Matrix last(1, state);
         std::copy(x.row(count - 1), x.row(count - 1) + state, last.row(0));
+        x = std::move(last);
     }
-    Matrix normed = normalize(decoderNorm, last);
+    normalize(decoderNorm, x, normed);
     Matrix logits(normed.rows, parameters.vocabularySize);
-    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, normed.rows, parameters.vocabularySize, state, 1.0f,
-        normed.values.data(), state, tokenEmbedding.values.data(), state, 0.0f, logits.values.data(),
-        parameters.vocabularySize);
+    tokenEmbedding.multiply(normed.values.data(), normed.rows, logits.values.data(), parameters.vocabularySize, false);
     return logits;
 }
 

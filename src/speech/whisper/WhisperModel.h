@@ -2,6 +2,7 @@
 
 #include "speech/whisper/GgmlFile.h"
 #include "speech/whisper/LogMel.h"
+#include "speech/whisper/StoredMatrix.h"
 #include "speech/whisper/Vocabulary.h"
 
 #include <memory>
@@ -22,8 +23,8 @@ struct Matrix {
 };
 
 struct Linear {
-    // outputs x inputs, as stored.
-    Matrix weight;
+    // outputs x inputs, in the file's kind.
+    StoredMatrix weight;
     std::vector<float> bias;
 };
 
@@ -63,14 +64,16 @@ struct CrossCache {
     std::vector<Matrix> values;
 };
 
-// Keys and values of every decoder layer for the tokens seen so far.
+// Keys and values of every decoder layer for the tokens seen so far (rows
+// grow with them; room for the whole context is reserved up front).
 struct SelfCache {
     int length = 0;
     std::vector<Matrix> keys;
     std::vector<Matrix> values;
 };
 
-// The loaded network: weights as floats, whatever their stored kind.
+// The loaded network: weight matrices in their stored kind, norms, biases
+// and embeddings of position as floats.
 class WhisperModel {
 public:
     // Throws ModelFileError when a tensor is missing or has another shape.
@@ -104,7 +107,7 @@ private:
     Norm encoderNorm;
 
     Matrix decoderPosition;
-    Matrix tokenEmbedding;
+    StoredMatrix tokenEmbedding;
     std::vector<DecoderBlock> decoderBlocks;
     Norm decoderNorm;
 };
