@@ -5,7 +5,7 @@
 //   calendar_bench [events] [folder]   (default 10000 events in a temporary
 //                                       folder; a given folder is kept)
 
-#include "support/HelperProcess.h"
+#include "BenchEvents.h"
 
 #include <algorithm>
 #include <chrono>
@@ -14,36 +14,21 @@
 #include <filesystem>
 #include <fstream>
 #include <ftw.h>
-#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 
 using namespace tarvio;
-using tarvio::testing::HelperProcess;
-using Clock = std::chrono::steady_clock;
+using namespace tarvio::bench;
 
 namespace {
-
-constexpr const char* zone = "America/Sao_Paulo";
-const Json week = {{"from", "2026-06-01T00:00:00Z"}, {"to", "2026-06-08T00:00:00Z"}};
-const Json year = {{"from", "2026-01-01T00:00:00Z"}, {"to", "2027-01-01T00:00:00Z"}};
 
 void write(const std::string& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string stamp(int yearValue, int month, int day, int hour, int minute, bool utc)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d00%s", yearValue, month, day, hour, minute, utc ? "Z" : "");
-    return text;
-}
-
-// Two years of events: mostly one-hour meetings (half in UTC, half with a
-// TZID), 5% all-day, 5% weekly series of ten.
 void generate(const std::string& root, int count)
 {
     std::string calendar = root + "/calendars/bench";
@@ -54,42 +39,9 @@ void generate(const std::string& root, int count)
     write(root + "/reminders/lembretes/displayname", "Lembretes\n");
     write(root + "/default-calendar", "bench\n");
     write(root + "/default-list", "lembretes\n");
-    std::mt19937 random(42);
-    for (int i = 0; i < count; ++i) {
-        int yearValue = 2026 + static_cast<int>(random() % 2);
-        int month = 1 + static_cast<int>(random() % 12);
-        int day = 1 + static_cast<int>(random() % 27);
-        int hour = 7 + static_cast<int>(random() % 12);
-        int minute = static_cast<int>(random() % 4) * 15;
-        int kind = static_cast<int>(random() % 20);
-        std::string uid = "bench-" + std::to_string(i);
-        std::string body = "BEGIN:VEVENT\r\nUID:" + uid + "\r\nDTSTAMP:20260101T000000Z\r\nSUMMARY:Evento " + std::to_string(i)
-            + "\r\nLOCATION:Sala " + std::to_string(i % 17) + "\r\nDESCRIPTION:Pauta do encontro número " + std::to_string(i) + "\r\n";
-        if (kind == 0) {
-            char date[16];
-            std::snprintf(date, sizeof date, "%04d%02d%02d", yearValue, month, day);
-            char next[16];
-            std::snprintf(next, sizeof next, "%04d%02d%02d", yearValue, month, day + 1);
-            body += std::string("DTSTART;VALUE=DATE:") + date + "\r\nDTEND;VALUE=DATE:" + next + "\r\n";
-        } else if (kind == 1) {
-            body += "DTSTART;TZID=" + std::string(zone) + ":" + stamp(yearValue, month, day, hour, minute, false) + "\r\nDTEND;TZID="
-                + zone + ":" + stamp(yearValue, month, day, hour + 1, minute, false) + "\r\nRRULE:FREQ=WEEKLY;COUNT=10\r\n";
-        } else if (kind % 2) {
-            body += "DTSTART:" + stamp(yearValue, month, day, hour, minute, true) + "\r\nDTEND:"
-                + stamp(yearValue, month, day, hour + 1, minute, true) + "\r\n";
-        } else {
-            body += "DTSTART;TZID=" + std::string(zone) + ":" + stamp(yearValue, month, day, hour, minute, false) + "\r\nDTEND;TZID="
-                + zone + ":" + stamp(yearValue, month, day, hour + 1, minute, false) + "\r\n";
-        }
-        body += "END:VEVENT\r\n";
-        write(calendar + "/" + uid + ".ics",
-            "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\n" + body + "END:VCALENDAR\r\n");
-    }
-}
-
-double milliseconds(Clock::duration elapsed)
-{
-    return std::chrono::duration<double, std::milli>(elapsed).count();
+    int i = 0;
+    for (const auto& event : benchEvents(count, true))
+        write(calendar + "/bench-" + std::to_string(i++) + ".ics", calendarText(event));
 }
 
 struct Timing {
@@ -98,36 +50,11 @@ struct Timing {
     size_t events = 0;
 };
 
-// Cold: the first request of a fresh helper. Warm: the median of repeats.
 Timing timeHelper(const std::string& dataHome, const Json& range, long& residentKilobytes)
 {
-    HelperProcess helper {{{"XDG_DATA_HOME", dataHome}, {"TZ", zone}}};
-    helper.call("ping");
-    // Timed from the request's write to the response line's arrival; the
-    // response is parsed afterwards, outside the timing.
-    std::string request = Json {{"id", 1}, {"method", "calendar.events"}, {"params", range}}.dump() + "\n";
-    Timing timing;
-    auto start = Clock::now();
-    helper.send(request);
-    auto first = helper.readLine();
-    timing.cold = milliseconds(Clock::now() - start);
-    timing.events = first ? Json::parse(*first)["result"].size() : 0;
-    std::vector<double> repeats;
-    for (int i = 0; i < 15; ++i) {
-        start = Clock::now();
-        helper.send(request);
-        helper.readLine();
-        repeats.push_back(milliseconds(Clock::now() - start));
-    }
-    std::sort(repeats.begin(), repeats.end());
-    timing.warm = repeats[repeats.size() / 2];
-    std::ifstream status("/proc/" + std::to_string(helper.pid()) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            residentKilobytes = std::atol(line.c_str() + 6);
-    }
-    helper.finish();
-    return timing;
+    auto measured = timeEvents({{"XDG_DATA_HOME", dataHome}, {"TZ", zone}}, range);
+    residentKilobytes = measured.residentKilobytes;
+    return {measured.cold, measured.warm, measured.firstAnswer ? Json::parse(*measured.firstAnswer)["result"].size() : 0};
 }
 
 double timeCommand(const std::string& command)

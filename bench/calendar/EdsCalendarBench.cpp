@@ -6,15 +6,14 @@
 //
 //   calendar_eds_bench [events]
 
+#include "BenchEvents.h"
 #include "calendar/eds/EdsSession.h"
 #include "channel/Dates.h"
-#include "support/HelperProcess.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <random>
 #include <set>
 #include <tuple>
 #include <string>
@@ -22,70 +21,13 @@
 
 using namespace tarvio;
 using tarvio::testing::EdsSession;
-using tarvio::testing::HelperProcess;
-using Clock = std::chrono::steady_clock;
+using namespace tarvio::bench;
 
 namespace {
 
-const Json week = {{"from", "2026-06-01T00:00:00Z"}, {"to", "2026-06-08T00:00:00Z"}};
-const Json year = {{"from", "2026-01-01T00:00:00Z"}, {"to", "2027-01-01T00:00:00Z"}};
 // The same ranges in epoch seconds, for the python client.
 const char* const weekSeconds = "1780272000 1780876800";
 const char* const yearSeconds = "1767225600 1798761600";
-
-std::string stamp(int yearValue, int month, int day, int hour, int minute, bool utc)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d00%s", yearValue, month, day, hour, minute, utc ? "Z" : "");
-    return text;
-}
-
-// Two years of events: mostly one-hour meetings (half in UTC, half with a
-// TZID), 5% all-day, 5% weekly series of ten.
-std::string generate(int count)
-{
-    std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\n";
-    std::mt19937 random(42);
-    const std::string zone = "America/Sao_Paulo";
-    for (int i = 0; i < count; ++i) {
-        int yearValue = 2026 + static_cast<int>(random() % 2);
-        int month = 1 + static_cast<int>(random() % 12);
-        int day = 1 + static_cast<int>(random() % 27);
-        int hour = 7 + static_cast<int>(random() % 12);
-        int minute = static_cast<int>(random() % 4) * 15;
-        int kind = static_cast<int>(random() % 20);
-        text += "BEGIN:VEVENT\r\nUID:bench-" + std::to_string(i) + "\r\nDTSTAMP:20260101T000000Z\r\nSUMMARY:Evento "
-            + std::to_string(i) + "\r\nLOCATION:Sala " + std::to_string(i % 17) + "\r\n";
-        if (kind == 0) {
-            char date[16], next[16];
-            std::snprintf(date, sizeof date, "%04d%02d%02d", yearValue, month, day);
-            std::snprintf(next, sizeof next, "%04d%02d%02d", yearValue, month, day + 1);
-            text += std::string("DTSTART;VALUE=DATE:") + date + "\r\nDTEND;VALUE=DATE:" + next + "\r\n";
-        } else if (kind == 1) {
-            text += "DTSTART;TZID=" + zone + ":" + stamp(yearValue, month, day, hour, minute, false) + "\r\nDTEND;TZID=" + zone
-                + ":" + stamp(yearValue, month, day, hour + 1, minute, false) + "\r\nRRULE:FREQ=WEEKLY;COUNT=10\r\n";
-        } else if (kind % 2) {
-            text += "DTSTART:" + stamp(yearValue, month, day, hour, minute, true) + "\r\nDTEND:"
-                + stamp(yearValue, month, day, hour + 1, minute, true) + "\r\n";
-        } else {
-            text += "DTSTART;TZID=" + zone + ":" + stamp(yearValue, month, day, hour, minute, false) + "\r\nDTEND;TZID=" + zone
-                + ":" + stamp(yearValue, month, day, hour + 1, minute, false) + "\r\n";
-        }
-        text += "END:VEVENT\r\n";
-    }
-    return text + "END:VCALENDAR\r\n";
-}
-
-double milliseconds(Clock::duration elapsed)
-{
-    return std::chrono::duration<double, std::milli>(elapsed).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 using Occurrence = std::tuple<std::string, std::string, std::string>;
 
@@ -96,37 +38,19 @@ struct Timing {
     std::multiset<Occurrence> occurrences;
 };
 
-// Cold: the first calendar request of a fresh helper; warm: the median of repeats.
 Timing timeHelper(const EdsSession& eds, const Json& range, long& residentKilobytes)
 {
-    HelperProcess helper(eds.environment);
-    helper.call("ping");
-    std::string request = Json {{"id", 1}, {"method", "calendar.events"}, {"params", range}}.dump() + "\n";
+    auto measured = timeEvents(eds.environment, range);
+    residentKilobytes = measured.residentKilobytes;
     Timing timing;
-    auto start = Clock::now();
-    helper.send(request);
-    auto first = helper.readLine();
-    timing.cold = milliseconds(Clock::now() - start);
-    if (first) {
-        Json answer = Json::parse(*first);
+    timing.cold = measured.cold;
+    timing.warm = measured.warm;
+    if (measured.firstAnswer) {
+        Json answer = Json::parse(*measured.firstAnswer);
         for (const auto& event : answer["result"])
             timing.occurrences.emplace(event["title"], event["start"], event["end"]);
     }
     timing.events = timing.occurrences.size();
-    std::vector<double> repeats;
-    for (int i = 0; i < 15; ++i) {
-        start = Clock::now();
-        helper.send(request);
-        helper.readLine();
-        repeats.push_back(milliseconds(Clock::now() - start));
-    }
-    timing.warm = median(repeats);
-    std::ifstream status("/proc/" + std::to_string(helper.pid()) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            residentKilobytes = std::atol(line.c_str() + 6);
-    }
-    helper.finish();
     return timing;
 }
 
@@ -154,7 +78,10 @@ int main(int argc, char** argv)
     int count = argc > 1 ? std::atoi(argv[1]) : 10000;
     EdsSession eds;
     std::string file = eds.path("bench.ics");
-    std::ofstream(file, std::ios::binary) << generate(count);
+    std::string events;
+    for (const auto& event : benchEvents(count, false))
+        events += event;
+    std::ofstream(file, std::ios::binary) << calendarText(events);
     auto start = Clock::now();
     std::string source = eds.client("add-source events Bench '#336699'");
     eds.client("receive " + source + " events " + file);
