@@ -124,11 +124,6 @@ std::optional<Rgb> parseColor(const char* text)
     return Rgb {channel(1), channel(3), channel(5)};
 }
 
-Instant instantOf(Seconds seconds)
-{
-    return Instant(std::chrono::seconds(seconds));
-}
-
 Instant now()
 {
     return std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now());
@@ -716,8 +711,8 @@ void EdsCalendarStore::forEachEvent(Instant from, Instant to, const std::functio
                 event.url = stored.url;
                 event.allDay = stored.allDay;
                 ical::expandEvent(stored, start, end, [&](Seconds first, Seconds last) {
-                    event.start = instantOf(first);
-                    event.end = instantOf(last);
+                    event.start = ical::instantOf(first);
+                    event.end = ical::instantOf(last);
                     visit(event);
                 });
             }
@@ -737,8 +732,7 @@ std::vector<Reminder> loadReminders(EdsCalendarStore::State& state, ReminderQuer
                 if ((query == ReminderQuery::completed && !todo.completed)
                     || (query == ReminderQuery::incomplete && todo.completed))
                     continue;
-                result.push_back({source->itemIdentifier(uid, todo.item), todo.title, todo.notes, todo.due, list,
-                    todo.completed});
+                result.push_back(ical::reminderOf(todo, list, source->itemIdentifier(uid, todo.item)));
             }
         }
     }
@@ -781,17 +775,7 @@ Event EdsCalendarStore::saveEvent(const NewEvent& event)
     if (read.events.empty())
         throw StoreError("o evento gravado não pôde ser lido");
     const auto& stored = read.events.front();
-    Event saved;
-    saved.identifier = source->itemIdentifier(uid, 0);
-    saved.title = stored.title;
-    saved.start = instantOf(stored.start);
-    saved.end = instantOf(stored.end);
-    saved.calendar = source->calendar();
-    saved.location = stored.location;
-    saved.notes = stored.notes;
-    saved.url = stored.url;
-    saved.allDay = stored.allDay;
-    return saved;
+    return ical::eventOf(stored, source->calendar(), source->itemIdentifier(uid, 0), stored.start, stored.end);
 }
 
 Reminder EdsCalendarStore::saveReminder(const NewReminder& reminder)
@@ -806,8 +790,7 @@ Reminder EdsCalendarStore::saveReminder(const NewReminder& reminder)
     auto read = ical::readItems(item.get(), zones);
     if (read.todos.empty())
         throw StoreError("o lembrete gravado não pôde ser lido");
-    const auto& todo = read.todos.front();
-    return {source->itemIdentifier(uid, 0), todo.title, todo.notes, todo.due, source->calendar(), todo.completed};
+    return ical::reminderOf(read.todos.front(), source->calendar(), source->itemIdentifier(uid, 0));
 }
 
 Reminder EdsCalendarStore::completeReminder(const Reminder& reminder)
@@ -835,7 +818,7 @@ Reminder EdsCalendarStore::completeReminder(const Reminder& reminder)
                 source->store_component(changed.get());
                 for (const auto& saved : source->parsed(source->items[completedUid]).todos) {
                     if (saved.item == index)
-                        return {reminder.identifier, saved.title, saved.notes, saved.due, source->calendar(), saved.completed};
+                        return ical::reminderOf(saved, source->calendar(), reminder.identifier);
                 }
                 throw StoreError("o lembrete gravado não pôde ser lido");
             }

@@ -594,6 +594,31 @@ Items readItems(icalcomponent* root, ZoneResolver& zones, const OriginalText& or
     return parsed;
 }
 
+Instant instantOf(Seconds seconds)
+{
+    return Instant(std::chrono::seconds(seconds));
+}
+
+Event eventOf(const EventItem& stored, const Calendar& calendar, const std::string& identifier, Seconds start, Seconds end)
+{
+    Event event;
+    event.identifier = identifier;
+    event.title = stored.title;
+    event.start = instantOf(start);
+    event.end = instantOf(end);
+    event.calendar = calendar;
+    event.location = stored.location;
+    event.notes = stored.notes;
+    event.url = stored.url;
+    event.allDay = stored.allDay;
+    return event;
+}
+
+Reminder reminderOf(const TodoItem& todo, const Calendar& list, const std::string& identifier)
+{
+    return {identifier, todo.title, todo.notes, todo.due, list, todo.completed};
+}
+
 namespace {
 
 constexpr size_t mostListed = 2000;

@@ -97,4 +97,9 @@ Items readItems(icalcomponent* calendar, ZoneResolver& zones, const OriginalText
 void expandEvent(const EventItem& event, Seconds from, Seconds to,
     const std::function<void(Seconds start, Seconds end)>& occurrence);
 
+// What the handlers see of a stored event's occurrence and of a to-do.
+Instant instantOf(Seconds seconds);
+Event eventOf(const EventItem& stored, const Calendar& calendar, const std::string& identifier, Seconds start, Seconds end);
+Reminder reminderOf(const TodoItem& todo, const Calendar& list, const std::string& identifier);
+
 }

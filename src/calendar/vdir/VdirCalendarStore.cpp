@@ -99,11 +99,6 @@ std::string itemIdentifier(const std::string& collection, const std::string& nam
     return identifier;
 }
 
-Instant instantOf(Seconds seconds)
-{
-    return Instant(std::chrono::seconds(seconds));
-}
-
 int removeEntry(const char* path, const struct stat*, int, FTW*)
 {
     return ::remove(path);
@@ -122,27 +117,6 @@ bool makeFolders(const std::string& path)
             return false;
     }
     return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-Event eventOf(const vdir::StoredEvent& stored, const Calendar& calendar, const std::string& identifier, Seconds start,
-    Seconds end)
-{
-    Event event;
-    event.identifier = identifier;
-    event.title = stored.title;
-    event.start = instantOf(start);
-    event.end = instantOf(end);
-    event.calendar = calendar;
-    event.location = stored.location;
-    event.notes = stored.notes;
-    event.url = stored.url;
-    event.allDay = stored.allDay;
-    return event;
-}
-
-Reminder reminderOf(const vdir::StoredTodo& todo, const Calendar& list, const std::string& identifier)
-{
-    return {identifier, todo.title, todo.notes, todo.due, list, todo.completed};
 }
 
 // What is larger than the reader takes would be saved and never listed.
@@ -368,7 +342,7 @@ void VdirCalendarStore::forEachEvent(Instant from, Instant to, const std::functi
                     continue;
                 std::string identifier = itemIdentifier(collection.calendar.identifier, file.stem, stored.item);
                 vdir::expandEvent(stored, start, end, [&](Seconds first, Seconds last) {
-                    visit(eventOf(stored, collection.calendar, identifier, first, last));
+                    visit(ical::eventOf(stored, collection.calendar, identifier, first, last));
                 });
             }
         }
@@ -385,7 +359,7 @@ std::vector<Reminder> VdirCalendarStore::loadReminders(ReminderQuery query)
                     || (query == ReminderQuery::incomplete && todo.completed))
                     continue;
                 result.push_back(
-                    reminderOf(todo, collection.calendar, itemIdentifier(collection.calendar.identifier, file.stem, todo.item)));
+                    ical::reminderOf(todo, collection.calendar, itemIdentifier(collection.calendar.identifier, file.stem, todo.item)));
             }
         }
     }
@@ -440,7 +414,7 @@ Event VdirCalendarStore::saveEvent(const NewEvent& event)
         throw StoreError("o evento gravado não pôde ser lido");
     }
     const auto& stored = parsed.events.front();
-    return eventOf(stored, collection->calendar, itemIdentifier(collection->calendar.identifier, uid, 0), stored.start,
+    return ical::eventOf(stored, collection->calendar, itemIdentifier(collection->calendar.identifier, uid, 0), stored.start,
         stored.end);
 }
 
@@ -459,7 +433,7 @@ Reminder VdirCalendarStore::saveReminder(const NewReminder& reminder)
         discard(collection->path, uid + ".ics");
         throw StoreError("o lembrete gravado não pôde ser lido");
     }
-    return reminderOf(parsed.todos.front(), collection->calendar, itemIdentifier(collection->calendar.identifier, uid, 0));
+    return ical::reminderOf(parsed.todos.front(), collection->calendar, itemIdentifier(collection->calendar.identifier, uid, 0));
 }
 
 Reminder VdirCalendarStore::completeReminder(const Reminder& reminder)
@@ -486,7 +460,7 @@ Reminder VdirCalendarStore::completeReminder(const Reminder& reminder)
                 auto parsed = vdir::parseIcs(*text);
                 for (const auto& saved : parsed.todos) {
                     if (saved.item == todo.item)
-                        return reminderOf(saved, collection.calendar, reminder.identifier);
+                        return ical::reminderOf(saved, collection.calendar, reminder.identifier);
                 }
                 throw StoreError("o lembrete gravado não pôde ser lido");
             }
